@@ -7,7 +7,7 @@ packages=(
   cmake g++ make libgtest-dev
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   wine wine32:i386 xvfb xdotool x11-utils imagemagick
-  fonts-noto-cjk locales zip
+  fonts-wine fonts-noto-cjk locales zip python3
 )
 
 if [ "$(id -u)" -ne 0 ]; then

@@ -5,14 +5,11 @@
 namespace framelatch {
 
 // The target application's main window. The only place the program names it.
-// "DuskVein"
 inline constexpr char16_t TargetClassName[] = u"DuskVein";
-// "Dusk Vein"
 inline constexpr char16_t TargetWindowTitle[] = u"Dusk Vein";
 
-// "DUSK VEINが起動されていません": Dusk Vein has not been started.
-inline constexpr char16_t NotRunningMessage[] =
-    u"DUSK VEIN\u304C\u8D77\u52D5\u3055\u308C\u3066\u3044\u307E\u305B\u3093";
+// Dusk Vein has not been started.
+inline constexpr char16_t NotRunningMessage[] = u"DUSK VEINが起動されていません";
 inline constexpr char16_t WarningCaption[] = u"Framelatch";
 
 inline constexpr unsigned MbOk = 0x0;

@@ -1,0 +1,105 @@
+#!/usr/bin/env bash
+# A private Wine session for one test run: its own Xvfb display and its own
+# WINEPREFIX under a temporary folder, both stopped by PID / by prefix.
+#
+#   session.sh start STATE [LOGPIXELS]  boot a session, write its settings to STATE
+#   session.sh stop STATE               stop that session and remove its folder
+#   session.sh run STATE PROGRAM ARGS   run a Windows program in the session
+#   session.sh env STATE COMMAND ARGS   run a Linux command with the session's settings
+set -euo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+command=${1:?usage: session.sh start|stop|run|env STATE ...}
+state=${2:?usage: session.sh $command STATE ...}
+shift 2
+
+# Polls a condition every 0.1 s for at most $1 seconds.
+wait_for() {
+    local seconds=$1
+    shift
+    local tries=$((seconds * 10))
+    while ! "$@"; do
+        tries=$((tries - 1))
+        [ "$tries" -gt 0 ] || return 1
+        sleep 0.1
+    done
+}
+
+start() {
+    local logpixels=${1:-96}
+    local root
+    root=$(mktemp -d "${TMPDIR:-/tmp}/framelatch-wine.XXXXXX")
+
+    # Xvfb picks a free display number itself and writes it to fd 3.
+    Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset \
+        3>"$root/display" >"$root/xvfb.log" 2>&1 </dev/null &
+    local xvfb_pid=$!
+    if ! wait_for 20 grep -q '[0-9]' "$root/display"; then
+        echo "session: Xvfb did not start" >&2
+        cat "$root/xvfb.log" >&2
+        kill "$xvfb_pid" 2>/dev/null || true
+        rm -rf "$root"
+        exit 1
+    fi
+
+    cat >"$state" <<STATE
+export DISPLAY=:$(tr -dc '0-9' <"$root/display")
+export WINEPREFIX=$root/prefix
+export WINEARCH=win32
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export FRAMELATCH_SESSION_ROOT=$root
+export FRAMELATCH_XVFB_PID=$xvfb_pid
+STATE
+    # shellcheck disable=SC1090
+    source "$state"
+    # Whatever fails from here on, leave nothing running.
+    trap 'echo "session: start failed; see $FRAMELATCH_SESSION_ROOT" >&2; cat "$FRAMELATCH_SESSION_ROOT"/*.log >&2; stop' ERR
+    mkdir -p "$WINEPREFIX"
+
+    # A persistent server keeps the booted prefix warm between test programs.
+    wineserver -p >"$root/wineserver.log" 2>&1 </dev/null
+    wine wineboot -i >"$root/wineboot.log" 2>&1 </dev/null
+    # Debian's Wine does not find its own fonts (Tahoma, Marlett for the frame
+    # buttons) by itself; put them where every prefix looks.
+    cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+    sed "s/@LOGPIXELS@/$(printf '%08x' "$logpixels")/" "$here/prefix.reg" >"$root/prefix.reg"
+    wine regedit /S "$root/prefix.reg" >>"$root/wineboot.log" 2>&1 </dev/null
+    trap - ERR
+    echo "session: display $DISPLAY, prefix $WINEPREFIX, $logpixels dpi"
+}
+
+stop() {
+    [ -f "$state" ] || return 0
+    # shellcheck disable=SC1090
+    source "$state"
+    wineserver -k >/dev/null 2>&1 || true
+    wait_for 10 bash -c '! WINEPREFIX="$0" wineserver -k0 2>/dev/null' "$WINEPREFIX" || true
+    if kill "$FRAMELATCH_XVFB_PID" 2>/dev/null; then
+        wait_for 10 bash -c '! kill -0 "$0" 2>/dev/null' "$FRAMELATCH_XVFB_PID" ||
+            kill -9 "$FRAMELATCH_XVFB_PID" 2>/dev/null || true
+    fi
+    case "$FRAMELATCH_SESSION_ROOT" in
+    */framelatch-wine.*) rm -rf "$FRAMELATCH_SESSION_ROOT" ;;
+    esac
+    rm -f "$state"
+}
+
+case "$command" in
+start) start "$@" ;;
+stop) stop ;;
+run)
+    # shellcheck disable=SC1090
+    source "$state"
+    exec wine "$@"
+    ;;
+env)
+    # shellcheck disable=SC1090
+    source "$state"
+    exec "$@"
+    ;;
+*)
+    echo "session: unknown command $command" >&2
+    exit 2
+    ;;
+esac

@@ -1,0 +1,179 @@
+#include "Form1.h"
+
+#include <commctrl.h>
+
+#include "Twips.h"
+
+namespace framelatch {
+
+namespace {
+
+constexpr wchar_t ClassName[] = L"Framelatch.Form1";
+constexpr wchar_t Caption[] = L"FLTX";
+
+constexpr DWORD FrameStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;
+constexpr DWORD FrameExStyle = WS_EX_TOOLWINDOW;
+
+// Client area and buttons, in twips.
+constexpr int ClientWidthTwips = 1095;
+constexpr int ClientHeightTwips = 375;
+constexpr int ButtonWidthTwips = 495;
+constexpr int Command1LeftTwips = 0;
+constexpr int Command2LeftTwips = 600;
+
+constexpr int Command1Id = 101;
+constexpr int Command2Id = 102;
+
+constexpr wchar_t Command1Caption[] = L"Min";
+constexpr wchar_t Command2Caption[] = L"TB";
+// Switches the minimize button.
+constexpr wchar_t Command1Tooltip[] = L"最小化ボタンを切り替えます";
+// Switches the title bar.
+constexpr wchar_t Command2Tooltip[] = L"タイトルバーを切り替えます";
+
+}  // namespace
+
+bool Form1::Create(int showCommand) {
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof(windowClass);
+    windowClass.lpfnWndProc = WindowProc;
+    windowClass.hInstance = instance_;
+    windowClass.hIcon = LoadIconW(instance_, MAKEINTRESOURCEW(1));
+    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    windowClass.lpszClassName = ClassName;
+    if (!RegisterClassExW(&windowClass)) return false;
+
+    const int dpi = SystemDpi();
+    RECT frame{0, 0, TwipsToPixels(ClientWidthTwips, dpi), TwipsToPixels(ClientHeightTwips, dpi)};
+    AdjustWindowRectEx(&frame, FrameStyle, FALSE, FrameExStyle);
+    windowSize_ = SIZE{frame.right - frame.left, frame.bottom - frame.top};
+
+    window_ = CreateWindowExW(FrameExStyle, ClassName, Caption, FrameStyle, CW_USEDEFAULT, CW_USEDEFAULT,
+                              windowSize_.cx, windowSize_.cy, nullptr, nullptr, instance_, this);
+    if (!window_) return false;
+
+    // The platform grows a new captioned window to its minimum tracking size
+    // before this object can answer for it; now that it can, set the size again.
+    SetWindowPos(window_, nullptr, 0, 0, windowSize_.cx, windowSize_.cy,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+
+    ShowWindow(window_, showCommand);
+    SetFocus(command1_);
+    return true;
+}
+
+LRESULT CALLBACK Form1::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto* form = static_cast<Form1*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+        form->window_ = window;
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
+    }
+    auto* form = reinterpret_cast<Form1*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    return form ? form->HandleMessage(message, wParam, lParam) : DefWindowProcW(window, message, wParam, lParam);
+}
+
+LRESULT Form1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_CREATE:
+        return Load() ? 0 : -1;
+    case WM_COMMAND:
+        OnCommand(wParam);
+        return 0;
+    case WM_ACTIVATE:
+        OnActivate(wParam);
+        return 0;
+    case DM_GETDEFID: {
+        // Enter presses the button that has the focus, as in a dialog.
+        HWND button = FocusedButton();
+        return MAKELRESULT(GetDlgCtrlID(button ? button : command1_), DC_HASDEFID);
+    }
+    case WM_GETMINMAXINFO: {
+        // Keeps the window at its own size, below the platform's minimum.
+        auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
+        info->ptMinTrackSize = POINT{windowSize_.cx, windowSize_.cy};
+        return 0;
+    }
+    case WM_NCDESTROY:
+        SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
+        PostQuitMessage(0);
+        window_ = nullptr;
+        return 0;
+    default:
+        return DefWindowProcW(window_, message, wParam, lParam);
+    }
+}
+
+bool Form1::Load() {
+    system_.SetOwner(window_);
+    toggles_.InitialiseToggles();
+
+    font_.Reset(GdiFont::CreateMessageFont());
+    const int dpi = SystemDpi();
+    const int width = TwipsToPixels(ButtonWidthTwips, dpi);
+    command1_ = CreateButton(Command1Caption, Command1Id, TwipsToPixels(Command1LeftTwips, dpi), width,
+                             BS_DEFPUSHBUTTON);
+    command2_ = CreateButton(Command2Caption, Command2Id, TwipsToPixels(Command2LeftTwips, dpi), width,
+                             BS_PUSHBUTTON);
+    if (!command1_ || !command2_) return false;
+
+    tooltip_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
+                               CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, window_, nullptr,
+                               instance_, nullptr);
+    AddTooltip(command1_, Command1Tooltip);
+    AddTooltip(command2_, Command2Tooltip);
+    lastFocus_ = command1_;
+    return true;
+}
+
+HWND Form1::CreateButton(const wchar_t* caption, int id, int left, int width, DWORD defaultStyle) {
+    // Both buttons are as high as the client area.
+    const int height = TwipsToPixels(ClientHeightTwips, SystemDpi());
+    HWND button = CreateWindowExW(0, WC_BUTTONW, caption, WS_CHILD | WS_VISIBLE | WS_TABSTOP | defaultStyle, left,
+                                  0, width, height, window_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                                  instance_, nullptr);
+    if (button && font_.Get()) SendMessageW(button, WM_SETFONT, reinterpret_cast<WPARAM>(font_.Get()), FALSE);
+    return button;
+}
+
+void Form1::AddTooltip(HWND button, const wchar_t* text) {
+    if (!tooltip_) return;
+    TOOLINFOW tool{};
+    tool.cbSize = sizeof(tool);
+    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    tool.hwnd = window_;
+    tool.uId = reinterpret_cast<UINT_PTR>(button);
+    tool.lpszText = const_cast<wchar_t*>(text);
+    SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
+void Form1::OnActivate(WPARAM wParam) {
+    // Gives the focus back to the button that had it when the user comes
+    // back to the window, after the warning box or another program.
+    if (LOWORD(wParam) == WA_INACTIVE) {
+        if (HWND button = FocusedButton()) lastFocus_ = button;
+    } else if (!IsIconic(window_)) {
+        SetFocus(lastFocus_);
+    }
+}
+
+void Form1::OnCommand(WPARAM wParam) {
+    if (HIWORD(wParam) != BN_CLICKED) return;
+    switch (LOWORD(wParam)) {
+    case Command1Id:
+        toggles_.ToggleMinimizeBox();
+        break;
+    case Command2Id:
+        toggles_.ToggleTitleBar();
+        break;
+    default:
+        break;
+    }
+}
+
+HWND Form1::FocusedButton() const {
+    HWND focus = GetFocus();
+    return (focus == command1_ || focus == command2_) ? focus : nullptr;
+}
+
+}  // namespace framelatch
