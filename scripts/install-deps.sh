@@ -10,14 +10,9 @@ packages=(
   fonts-wine fonts-noto-cjk locales zip python3
 )
 
-if [ "$(id -u)" -ne 0 ]; then
-  echo "install-deps: run as root (or with sudo)" >&2
-  exit 1
-fi
-
 missing=()
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
-  dpkg --add-architecture i386
+  need_i386=1
   missing=("${packages[@]}")
 else
   for p in "${packages[@]}"; do
@@ -25,7 +20,13 @@ else
   done
 fi
 
+if [ ${#missing[@]} -gt 0 ] && [ "$(id -u)" -ne 0 ]; then
+  echo "install-deps: these packages are missing; run as root (or with sudo) to install them: ${missing[*]}" >&2
+  exit 1
+fi
+
 if [ ${#missing[@]} -gt 0 ]; then
+  [ -z "${need_i386:-}" ] || dpkg --add-architecture i386
   export DEBIAN_FRONTEND=noninteractive
   apt-get update
   apt-get install -y --no-install-recommends "${missing[@]}"
@@ -38,6 +39,6 @@ for loc in en_US.UTF-8 ja_JP.UTF-8; do
     need_gen=1
   fi
 done
-if [ -n "${need_gen:-}" ]; then
+if [ -n "${need_gen:-}" ] && [ "$(id -u)" -eq 0 ]; then
   locale-gen
 fi

@@ -1,0 +1,187 @@
+// The toggle logic on the real user32: real windows, real styles, and the
+// real warning box read back as a user would see it.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "FrameToggles.h"
+#include "TargetWindow.h"
+#include "User32WindowSystem.h"
+
+namespace framelatch {
+namespace {
+
+constexpr DWORD FullFrame = WS_OVERLAPPEDWINDOW;
+
+LRESULT CALLBACK PlainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+// A real window of the given class and title, destroyed with this object.
+class TestWindow {
+public:
+    TestWindow(const wchar_t* className, const wchar_t* title, DWORD style, HWND parent = nullptr) {
+        WNDCLASSW windowClass{};
+        windowClass.lpfnWndProc = PlainWindowProc;
+        windowClass.hInstance = GetModuleHandleW(nullptr);
+        windowClass.lpszClassName = className;
+        RegisterClassW(&windowClass);  // fails harmlessly once registered
+        window_ = CreateWindowExW(0, className, title, style, 40, 40, 320, 200, parent, nullptr,
+                                  GetModuleHandleW(nullptr), nullptr);
+        // Keep exactly the style asked for: creation adds frame bits of its own.
+        if (!parent) SetWindowLongW(window_, GWL_STYLE, static_cast<LONG>(style));
+    }
+    ~TestWindow() {
+        if (window_) DestroyWindow(window_);
+    }
+    TestWindow(const TestWindow&) = delete;
+    TestWindow& operator=(const TestWindow&) = delete;
+
+    HWND Get() const { return window_; }
+    DWORD Style() const { return static_cast<DWORD>(GetWindowLongW(window_, GWL_STYLE)); }
+
+private:
+    HWND window_;
+};
+
+// What a user saw in a message box, read by another thread while it was up.
+struct SeenBox {
+    bool found = false;
+    std::wstring caption;
+    std::wstring text;
+    std::vector<std::wstring> buttons;
+    bool exclamationIcon = false;
+    bool ownerEnabledWhileUp = true;
+};
+
+struct BoxWatch {
+    HWND owner;
+    SeenBox seen;
+};
+
+BOOL CALLBACK CollectButton(HWND child, LPARAM lParam) {
+    wchar_t className[32]{};
+    GetClassNameW(child, className, 32);
+    if (lstrcmpiW(className, L"Button") == 0 && IsWindowVisible(child)) {
+        wchar_t text[64]{};
+        GetWindowTextW(child, text, 64);
+        reinterpret_cast<SeenBox*>(lParam)->buttons.push_back(text);
+    }
+    return TRUE;
+}
+
+// Waits (bounded) for a message box owned by `owner`, reads it, and presses OK.
+DWORD WINAPI WatchForBox(void* parameter) {
+    auto* watch = static_cast<BoxWatch*>(parameter);
+    for (int tries = 0; tries < 200 && !watch->seen.found; ++tries) {
+        HWND box = nullptr;
+        while ((box = FindWindowExW(nullptr, box, L"#32770", nullptr)) != nullptr) {
+            if (GetWindow(box, GW_OWNER) == watch->owner) break;
+        }
+        if (!box) {
+            Sleep(25);
+            continue;
+        }
+        SeenBox& seen = watch->seen;
+        seen.found = true;
+        wchar_t buffer[256]{};
+        GetWindowTextW(box, buffer, 256);
+        seen.caption = buffer;
+        GetDlgItemTextW(box, 0xFFFF, buffer, 256);
+        seen.text = buffer;
+        EnumChildWindows(box, CollectButton, reinterpret_cast<LPARAM>(&seen));
+        const HWND iconStatic = GetDlgItem(box, 0x0440);
+        seen.exclamationIcon =
+            iconStatic && reinterpret_cast<HICON>(SendMessageW(iconStatic, STM_GETICON, 0, 0)) ==
+                              LoadIconW(nullptr, MAKEINTRESOURCEW(32515) /* IDI_EXCLAMATION */);
+        seen.ownerEnabledWhileUp = IsWindowEnabled(watch->owner) != FALSE;
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+    }
+    return 0;
+}
+
+class TogglingOnUser32 : public ::testing::Test {
+protected:
+    void SetUp() override {
+        system.SetOwner(owner.Get());
+        toggles.InitialiseToggles();
+    }
+
+    // Runs `press` while another thread reads and dismisses the box it shows.
+    template <typename Press>
+    SeenBox PressExpectingWarning(Press press) {
+        BoxWatch watch{owner.Get(), {}};
+        HANDLE thread = CreateThread(nullptr, 0, WatchForBox, &watch, 0, nullptr);
+        press();
+        WaitForSingleObject(thread, 10000);
+        CloseHandle(thread);
+        return watch.seen;
+    }
+
+    TestWindow owner{L"FramelatchTestOwner", L"FLTX test owner", WS_OVERLAPPEDWINDOW | WS_VISIBLE};
+    User32WindowSystem system;
+    FrameToggles toggles{system};
+};
+
+TEST_F(TogglingOnUser32, TitleBarGoesAndComesBack) {
+    TestWindow target(L"DuskVein", L"Dusk Vein", FullFrame);
+    const DWORD before = target.Style();
+    ASSERT_EQ(before & WS_CAPTION, static_cast<DWORD>(WS_CAPTION));
+
+    toggles.ToggleTitleBar();
+    EXPECT_EQ(target.Style(), before & ~WS_CAPTION);
+    toggles.ToggleTitleBar();
+    EXPECT_EQ(target.Style(), before);
+    toggles.ToggleTitleBar();
+    EXPECT_EQ(target.Style(), before & ~WS_CAPTION);
+}
+
+TEST_F(TogglingOnUser32, MinimizeBoxComesAndGoes) {
+    TestWindow target(L"DuskVein", L"Dusk Vein", FullFrame & ~WS_MINIMIZEBOX);
+    const DWORD before = target.Style();
+
+    toggles.ToggleMinimizeBox();
+    EXPECT_EQ(target.Style(), before | WS_MINIMIZEBOX);
+    toggles.ToggleMinimizeBox();
+    EXPECT_EQ(target.Style(), before);
+    toggles.ToggleMinimizeBox();
+    EXPECT_EQ(target.Style(), before | WS_MINIMIZEBOX);
+}
+
+TEST_F(TogglingOnUser32, LookupIgnoresCaseButNotNearMissesOrChildren) {
+    {
+        TestWindow host(L"FramelatchTestHost", L"Host", WS_OVERLAPPEDWINDOW);
+        TestWindow child(L"DuskVein", L"Dusk Vein", WS_CHILD | WS_VISIBLE, host.Get());
+        TestWindow nearMiss(L"DuskVein", L"Dusk  Vein", FullFrame);
+        TestWindow otherClass(L"FramelatchTestOther", L"Dusk Vein", FullFrame);
+        EXPECT_EQ(FindTargetWindow(system), 0u);
+    }
+    TestWindow upperCase(L"DuskVein", L"DUSK VEIN", FullFrame);
+    EXPECT_EQ(FindTargetWindow(system), reinterpret_cast<WindowHandle>(upperCase.Get()));
+}
+
+TEST_F(TogglingOnUser32, WarningBoxIsExactAndLeavesTheFlagsAlone) {
+    const SeenBox seen = PressExpectingWarning([&] { toggles.ToggleTitleBar(); });
+
+    ASSERT_TRUE(seen.found) << "no message box owned by the program's window appeared";
+    const std::wstring expectedText{L'D', L'U', L'S', L'K', L' ', L'V', L'E', L'I', L'N', 0x304C, 0x8D77,
+                                    0x52D5, 0x3055, 0x308C, 0x3066, 0x3044, 0x307E, 0x305B, 0x3093};
+    EXPECT_EQ(seen.text, expectedText);
+    EXPECT_EQ(seen.caption, L"Framelatch");
+    EXPECT_EQ(seen.buttons, std::vector<std::wstring>{L"OK"});
+    EXPECT_TRUE(seen.exclamationIcon);
+    EXPECT_FALSE(seen.ownerEnabledWhileUp) << "the box must be modal to the program's window";
+    EXPECT_TRUE(IsWindowEnabled(owner.Get()));
+    EXPECT_TRUE(toggles.TBFlag());
+
+    // Started afterwards, the target meets the flag as it was: the bar goes.
+    TestWindow target(L"DuskVein", L"Dusk Vein", FullFrame);
+    toggles.ToggleTitleBar();
+    EXPECT_EQ(target.Style() & WS_CAPTION, 0u);
+}
+
+}  // namespace
+}  // namespace framelatch
