@@ -91,7 +91,14 @@ stop) stop ;;
 run)
     # shellcheck disable=SC1090
     source "$state"
-    exec wine "$@"
+    # Through a file, not the caller's pipe: a helper that Wine starts on the
+    # way (the desktop process) would inherit the pipe and hold it open.
+    output=$(mktemp "$FRAMELATCH_SESSION_ROOT/output.XXXXXX")
+    status=0
+    wine "$@" >"$output" 2>&1 </dev/null || status=$?
+    cat "$output"
+    rm -f "$output"
+    exit "$status"
     ;;
 env)
     # shellcheck disable=SC1090

@@ -1,0 +1,162 @@
+"""Framelatch.exe as a user meets it: its window, buttons, tooltips, keyboard,
+presses on a separate target process, the warning box, closing, and a second copy."""
+import unittest
+
+from harness import (BS_DEFPUSHBUTTON, BS_TYPEMASK, COMMAND1, COMMAND2, FULL_FRAME, NOT_RUNNING,
+                     TOOLTIP_MIN, TOOLTIP_TB, WS_CAPTION, WS_EX_APPWINDOW, WS_EX_TOOLWINDOW,
+                     WS_EX_TOPMOST, WS_MAXIMIZEBOX, WS_MINIMIZEBOX, WS_POPUP, WS_SYSMENU,
+                     WS_TABSTOP, WS_THICKFRAME, DesktopTest, centre, click, key, probe, wait_until,
+                     xdotool)
+
+NO_MIN_BOX = FULL_FRAME & ~WS_MINIMIZEBOX
+NO_TITLE_BAR = FULL_FRAME & ~WS_CAPTION
+
+
+class WindowAndButtons(DesktopTest):
+    def test_frame_layout_captions_and_initial_focus(self):
+        _, fltx = self.start_fltx()
+
+        style, ex_style = fltx["style"], fltx["exStyle"]
+        self.assertEqual(fltx["className"], "Framelatch.Form1")
+        self.assertEqual(style & WS_CAPTION, WS_CAPTION)
+        self.assertTrue(style & WS_SYSMENU, "the title bar carries the close box")
+        self.assertFalse(style & (WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_POPUP))
+        self.assertTrue(ex_style & WS_EX_TOOLWINDOW, "a thin tool-window title bar and no taskbar button")
+        self.assertFalse(ex_style & (WS_EX_APPWINDOW | WS_EX_TOPMOST))
+        self.assertEqual(fltx["clientSize"], [73, 25])
+
+        children = fltx["children"]
+        self.assertEqual([(c["id"], c["className"], c["text"]) for c in children],
+                         [(COMMAND1, "Button", "Min"), (COMMAND2, "Button", "TB")],
+                         "two push buttons, Min first in the tab order")
+        self.assertEqual([c["clientRect"] for c in children], [[0, 0, 33, 25], [40, 0, 73, 25]])
+        for child in children:
+            self.assertTrue(child["style"] & WS_TABSTOP)
+            self.assertTrue(child["visible"] and child["enabled"])
+        self.assertEqual(children[0]["style"] & BS_TYPEMASK, BS_DEFPUSHBUTTON)
+
+        wait_until(lambda: self.window(fltx["hwnd"])["focus"] == COMMAND1, what="the focus on Min")
+
+    def test_frame_does_not_resize_maximize_or_minimize(self):
+        _, fltx = self.start_fltx()
+        left, top, right, _ = fltx["screenRect"]
+        title_bar = ((left + right) // 2 - 10, (top + fltx["clientOrigin"][1]) // 2)
+        xdotool("mousemove", *title_bar, "click", "--repeat", "2", "--delay", "80", "1")
+        xdotool("mousemove", right - 1, fltx["screenRect"][3] - 1,
+                "mousedown", "1", "mousemove", right + 60, fltx["screenRect"][3] + 40, "mouseup", "1")
+        after = self.window(fltx["hwnd"])
+        self.assertEqual(after["clientSize"], [73, 25])
+        self.assertFalse(after["iconic"])
+
+    def test_tooltips_show_their_japanese_texts(self):
+        _, fltx = self.start_fltx()
+        for control_id, text in ((COMMAND1, TOOLTIP_MIN), (COMMAND2, TOOLTIP_TB)):
+            xdotool("mousemove", *centre(self.button(fltx, control_id)["screenRect"]))
+            tip = wait_until(lambda: next((t for t in probe("tooltips") if t["owner"] == fltx["hwnd"]
+                                           and t["visible"] and t["tip"] == text), None),
+                             what=f"the tooltip {text!r}")
+            self.assertEqual(tip["tip"], text)
+
+
+class Presses(DesktopTest):
+    def test_mouse_presses_switch_the_target_frame(self):
+        _, target = self.start_target(style=NO_MIN_BOX)
+        _, fltx = self.start_fltx()
+
+        for expected in (FULL_FRAME, NO_MIN_BOX, FULL_FRAME):
+            self.press(fltx, COMMAND1)
+            self.wait_for_style(target, expected)
+        for expected in (FULL_FRAME & ~WS_CAPTION, FULL_FRAME, FULL_FRAME & ~WS_CAPTION):
+            self.press(fltx, COMMAND2)
+            self.wait_for_style(target, expected)
+        self.assertEqual(probe("style-changes", target["hwnd"]), 6, "each press writes the style once")
+
+    def test_keyboard_tab_space_and_enter(self):
+        _, target = self.start_target(style=NO_MIN_BOX)
+        _, fltx = self.start_fltx()
+        wait_until(lambda: self.window(fltx["hwnd"])["focus"] == COMMAND1, what="the focus on Min")
+
+        key("space")
+        self.wait_for_style(target, FULL_FRAME)
+        key("Tab")
+        wait_until(lambda: self.window(fltx["hwnd"])["focus"] == COMMAND2, what="Tab to move the focus to TB")
+        key("Return")
+        self.wait_for_style(target, NO_TITLE_BAR)
+        key("shift+Tab")
+        wait_until(lambda: self.window(fltx["hwnd"])["focus"] == COMMAND1, what="Shift+Tab back to Min")
+        key("Return")
+        self.wait_for_style(target, NO_TITLE_BAR & ~WS_MINIMIZEBOX)
+
+
+class Warning(DesktopTest):
+    def test_warning_box_is_exact_modal_and_changes_nothing(self):
+        _, fltx = self.start_fltx()
+        self.press(fltx, COMMAND2)
+
+        box = wait_until(lambda: self.box_of(fltx), what="the warning box")
+        self.assertEqual(box["message"], NOT_RUNNING)
+        self.assertEqual(box["text"], "Framelatch")
+        self.assertEqual([(b["id"], b["text"]) for b in box["buttons"]], [(1, "OK")])
+        self.assertEqual(box["icon"], "exclamation")
+        self.assertFalse(self.window(fltx["hwnd"])["enabled"], "FLTX takes no input while the box is up")
+
+        # A click on Min while the box is up does nothing.
+        self.press(fltx, COMMAND1)
+        self.assertEqual(len([b for b in probe("boxes") if b["owner"] == fltx["hwnd"]]), 1)
+
+        key("Return")
+        wait_until(lambda: self.box_of(fltx) is None, what="the box to close")
+        after = wait_until(lambda: (lambda w: w if w["enabled"] and w["focus"] == COMMAND2 else None)(
+            self.window(fltx["hwnd"])), what="FLTX enabled with the focus back on TB")
+        self.assertTrue(after["active"])
+
+        # Both flags are as they were: the first TB press still hides the bar,
+        # the first Min press still sets the box.
+        _, target = self.start_target(style=NO_MIN_BOX)
+        self.press(fltx, COMMAND2)
+        self.wait_for_style(target, NO_MIN_BOX & ~WS_CAPTION)
+        self.press(fltx, COMMAND1)
+        self.wait_for_style(target, FULL_FRAME & ~WS_CAPTION)
+
+
+class Lifecycle(DesktopTest):
+    def test_closing_restores_nothing_and_a_new_start_has_fresh_flags(self):
+        _, target = self.start_target()
+        program, fltx = self.start_fltx()
+        self.press(fltx, COMMAND2)
+        self.wait_for_style(target, NO_TITLE_BAR)
+
+        # The close box sits at the right end of the title bar.
+        right, top = fltx["screenRect"][2], fltx["screenRect"][1]
+        click(right - 10, (top + fltx["clientOrigin"][1]) // 2)
+        program.process.wait(timeout=20)
+        self.assertEqual(self.target_style(target), NO_TITLE_BAR, "closing must restore nothing")
+
+        _, fltx = self.start_fltx()
+        self.press(fltx, COMMAND2)   # fresh flag: Flip, so the bar comes back
+        self.wait_for_style(target, FULL_FRAME)
+
+    def test_second_copy_is_independent(self):
+        _, target = self.start_target()
+        first_program, first = self.start_fltx()
+        _, second = self.start_fltx()
+        self.assertNotEqual(first["pid"], second["pid"])
+        second = self.drag_by_title_bar(second, 0, 80)   # a new window may open over the first
+
+        self.press(first, COMMAND2)            # first: Flip, flag now false
+        self.wait_for_style(target, NO_TITLE_BAR)
+        self.press(second, COMMAND2)           # second has its own flag: Flip
+        self.wait_for_style(target, FULL_FRAME)
+        self.press(first, COMMAND2)            # first: Set, so the bar stays
+        wait_until(lambda: probe("style-changes", target["hwnd"]) == 3, what="the third write")
+        self.assertEqual(self.target_style(target), FULL_FRAME)
+
+        # The platform's close command ends the first copy alone.
+        click(*centre(self.button(first, COMMAND1)["screenRect"]))
+        key("alt+F4")
+        first_program.process.wait(timeout=20)
+        self.assertIsNotNone(self.window(second["hwnd"]))
+
+
+if __name__ == "__main__":
+    unittest.main()
