@@ -70,7 +70,7 @@ STATE
 }
 
 stop() {
-    [ -f "$state" ] || return 0
+    [ -s "$state" ] || { rm -f "$state"; return 0; }
     # shellcheck disable=SC1090
     source "$state"
     wineserver -k >/dev/null 2>&1 || true
