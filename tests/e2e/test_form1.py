@@ -88,6 +88,23 @@ class Presses(DesktopTest):
         self.wait_for_style(target, NO_TITLE_BAR & ~WS_MINIMIZEBOX)
 
 
+    def test_focus_comes_back_to_its_button_after_switching_away(self):
+        _, target = self.start_target()
+        _, fltx = self.start_fltx()
+        wait_until(lambda: self.window(fltx["hwnd"])["focus"] == COMMAND1, what="the focus on Min")
+        key("Tab")
+        wait_until(lambda: self.window(fltx["hwnd"])["focus"] == COMMAND2, what="the focus on TB")
+
+        click(*centre(target["screenRect"]))
+        wait_until(lambda: self.window(target["hwnd"], "Dusk Vein")["active"], what="the target to be active")
+        self.assertFalse(self.window(fltx["hwnd"])["active"])
+
+        left, top, right, _ = fltx["screenRect"]
+        click(left + 12, (top + fltx["clientOrigin"][1]) // 2)     # on FLTX's title bar
+        wait_until(lambda: (lambda w: w["active"] and w["focus"] == COMMAND2)(self.window(fltx["hwnd"])),
+                   what="FLTX active again with the focus on TB")
+
+
 class Warning(DesktopTest):
     def test_warning_box_is_exact_modal_and_changes_nothing(self):
         _, fltx = self.start_fltx()
