@@ -8,11 +8,18 @@
 //   probe style-changes HWND  style changes the stand-in target has seen
 //   probe hang HWND MS        makes the stand-in target stop pumping for MS ms
 //   probe close HWND          asks a window to close, as its close box does
+//   probe ping HWND           whether the window's thread answers within a second
+//   probe window-count PID    how many top-level windows the process has
+//   probe code-page           the ANSI code page this process runs with
+//   probe press-loop FLTX TARGET N
+//                             presses TB and Min of a freshly started FLTX in
+//                             turn, N times, checking the target's style after each
 #include <windows.h>
 
 #include <cstdlib>
 #include <cwchar>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Json.h"
@@ -306,11 +313,65 @@ int Resources(const wchar_t* path) {
     return 0;
 }
 
+BOOL CALLBACK CountWindowOfProcess(HWND window, LPARAM parameter) {
+    auto* count = reinterpret_cast<std::pair<DWORD, int>*>(parameter);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid == count->first) ++count->second;
+    return TRUE;
+}
+
+int WindowCount(DWORD pid) {
+    std::pair<DWORD, int> count{pid, 0};
+    EnumWindows(CountWindowOfProcess, reinterpret_cast<LPARAM>(&count));
+    Json json;
+    json.Number(count.second).Print();
+    return 0;
+}
+
+// Clicks FLTX's buttons with BM_CLICK, which returns once the press has run,
+// and compares the target's style after each press with what the two
+// toggles' rules give: Min sets then flips, TB flips then sets.
+int PressLoop(HWND fltx, HWND target, int presses) {
+    constexpr DWORD MinimizeBox = 0x00020000;
+    constexpr DWORD Caption = 0x00C00000;
+    HWND min = GetDlgItem(fltx, 101);
+    HWND tb = GetDlgItem(fltx, 102);
+    bool minFlag = true;
+    bool tbFlag = true;
+    DWORD expected = static_cast<DWORD>(GetWindowLongW(target, GWL_STYLE));
+    int mismatches = 0;
+    int firstMismatch = -1;
+    for (int press = 0; press < presses; ++press) {
+        const bool pressTb = press % 2 == 0;
+        DWORD_PTR ignored = 0;
+        if (!SendMessageTimeoutW(pressTb ? tb : min, BM_CLICK, 0, 0, SMTO_NORMAL, 10000, &ignored)) break;
+        if (pressTb) {
+            expected = tbFlag ? expected ^ Caption : expected | Caption;
+            tbFlag = !tbFlag;
+        } else {
+            expected = minFlag ? expected | MinimizeBox : expected ^ MinimizeBox;
+            minFlag = !minFlag;
+        }
+        if (static_cast<DWORD>(GetWindowLongW(target, GWL_STYLE)) != expected) {
+            if (firstMismatch < 0) firstMismatch = press;
+            ++mismatches;
+        }
+    }
+    Json json;
+    json.Open('{').Key("mismatches").Number(mismatches).Key("firstMismatch").Number(firstMismatch);
+    json.Key("finalStyle").Number(static_cast<DWORD>(GetWindowLongW(target, GWL_STYLE)));
+    json.Close('}').Print();
+    return 0;
+}
+
 HWND ParseHandle(const wchar_t* text) { return reinterpret_cast<HWND>(static_cast<UINT_PTR>(wcstoull(text, nullptr, 0))); }
 
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    // Sizes and places as a DPI-aware program such as FLTX sees them.
+    SetProcessDPIAware();
     const std::wstring command = argc > 1 ? argv[1] : L"";
     if (command == L"windows" && argc == 3) return Windows(argv[2]);
     if (command == L"boxes") return Boxes();
@@ -323,10 +384,30 @@ int wmain(int argc, wchar_t** argv) {
         json.Number(static_cast<long long>(count)).Print();
         return 0;
     }
-    if (command == L"close" && argc == 3) return PostMessageW(ParseHandle(argv[2]), WM_CLOSE, 0, 0) ? 0 : 1;
-    if (command == L"hang" && argc == 4) {
-        return PostMessageW(ParseHandle(argv[2]), WM_APP + 1, wcstoul(argv[3], nullptr, 10), 0) ? 0 : 1;
+    if (command == L"ping" && argc == 3) {
+        DWORD_PTR ignored = 0;
+        Json json;
+        json.Bool(SendMessageTimeoutW(ParseHandle(argv[2]), WM_NULL, 0, 0, SMTO_NORMAL, 1000, &ignored) != 0).Print();
+        return 0;
     }
-    fwprintf(stderr, L"usage: probe windows TITLE | boxes | tooltips | resources PATH | style-changes HWND | hang HWND MS | close HWND\n");
+    if (command == L"window-count" && argc == 3) return WindowCount(wcstoul(argv[2], nullptr, 10));
+    if (command == L"code-page") {
+        Json json;
+        json.Number(GetACP()).Print();
+        return 0;
+    }
+    if (command == L"press-loop" && argc == 5) {
+        return PressLoop(ParseHandle(argv[2]), ParseHandle(argv[3]), static_cast<int>(wcstol(argv[4], nullptr, 10)));
+    }
+    if ((command == L"close" && argc == 3) || (command == L"hang" && argc == 4)) {
+        const bool posted = command == L"close"
+                                ? PostMessageW(ParseHandle(argv[2]), WM_CLOSE, 0, 0)
+                                : PostMessageW(ParseHandle(argv[2]), WM_APP + 1, wcstoul(argv[3], nullptr, 10), 0);
+        Json json;
+        json.Bool(posted).Print();
+        return posted ? 0 : 1;
+    }
+    fwprintf(stderr, L"usage: probe windows TITLE | boxes | tooltips | resources PATH | style-changes HWND | hang HWND MS | close HWND | ping HWND | window-count PID"
+             L" | code-page | press-loop FLTX TARGET N\n");
     return 2;
 }

@@ -1,0 +1,152 @@
+"""Framelatch.exe under load and under awkward conditions: thousands of presses,
+a target that comes and goes or hangs, other code pages, and other DPIs."""
+import subprocess
+import unittest
+from pathlib import Path
+
+from harness import (BIN, COMMAND1, COMMAND2, ENV, FULL_FRAME, NOT_RUNNING, TOOLTIP_MIN, TOOLTIP_TB,
+                     WS_CAPTION, WS_MINIMIZEBOX, DesktopTest, centre, key, probe, wait_until, xdotool)
+
+NO_TITLE_BAR = FULL_FRAME & ~WS_CAPTION
+NO_MIN_BOX = FULL_FRAME & ~WS_MINIMIZEBOX
+
+
+def private_kib(pid):
+    """Private memory the kernel has given the Wine process, in KiB: the private
+    pages of its mappings (Private_Clean + Private_Dirty in smaps_rollup)."""
+    fields = {}
+    for line in Path(f"/proc/{pid}/smaps_rollup").read_text().splitlines()[1:]:
+        name, value = line.split(":", 1)
+        fields[name] = int(value.split()[0])
+    return fields["Private_Clean"] + fields["Private_Dirty"]
+
+
+class ManyPresses(DesktopTest):
+    def test_two_thousand_alternating_presses(self):
+        _, target = self.start_target()
+        program, fltx = self.start_fltx()
+
+        # Warm up, then measure: an even number of presses of each leaves both flags true.
+        self.assertEqual(probe("press-loop", fltx["hwnd"], target["hwnd"], 200)["mismatches"], 0)
+        windows_before = probe("window-count", fltx["pid"])
+        memory_before = private_kib(program.process.pid)
+
+        result = probe("press-loop", fltx["hwnd"], target["hwnd"], 2000)
+
+        memory_after = private_kib(program.process.pid)
+        self.assertEqual(result["mismatches"], 0, f"first wrong style after press {result['firstMismatch']}")
+        self.assertEqual(result["finalStyle"], NO_MIN_BOX, "an even number of Min presses ends with the box off")
+        self.assertTrue(program.running())
+        self.assertTrue(probe("ping", fltx["hwnd"]), "FLTX must still answer")
+        self.assertEqual(probe("window-count", fltx["pid"]), windows_before, "windows piled up")
+        self.assertLessEqual(memory_after - memory_before, 256,
+                             f"private memory grew from {memory_before} to {memory_after} KiB")
+
+
+class TargetComesAndGoes(DesktopTest):
+    def dismiss_warning(self, fltx):
+        box = wait_until(lambda: self.box_of(fltx), what="the warning")
+        self.assertEqual(box["message"], NOT_RUNNING)
+        key("Return")
+        wait_until(lambda: self.box_of(fltx) is None, what="the warning to close")
+
+    def test_each_press_finds_the_present_target_and_flags_carry_over(self):
+        _, fltx = self.start_fltx()
+        target_program, target = self.start_target()
+        self.press(fltx, COMMAND2)                      # TB: Flip, flag false
+        self.wait_for_style(target, NO_TITLE_BAR)
+
+        for _ in range(3):
+            target_program.stop()
+            self.press(fltx, COMMAND2)                  # no target: warning, flag kept
+            self.dismiss_warning(fltx)
+            target_program, target = self.start_target()
+            self.press(fltx, COMMAND2)                  # TB: Set; the new target keeps its bar
+            wait_until(lambda: probe("style-changes", target["hwnd"]) == 1, what="the write")
+            self.assertEqual(self.target_style(target), FULL_FRAME)
+            self.press(fltx, COMMAND2)                  # TB: Flip
+            self.wait_for_style(target, NO_TITLE_BAR)
+
+        target_program.stop()
+        self.press(fltx, COMMAND1)
+        self.dismiss_warning(fltx)
+        _, target = self.start_target(style=NO_MIN_BOX)
+        self.press(fltx, COMMAND1)                      # Min: still Set after the warning
+        self.wait_for_style(target, FULL_FRAME)
+
+
+class HungTarget(DesktopTest):
+    def test_fltx_waits_for_a_hung_target_and_recovers_with_one_write(self):
+        _, target = self.start_target()
+        _, fltx = self.start_fltx()
+
+        self.assertTrue(probe("hang", target["hwnd"], 6000))
+        wait_until(lambda: not probe("ping", target["hwnd"]), what="the target to stop answering")
+        self.press(fltx, COMMAND2)
+        self.assertEqual(self.target_style(target), FULL_FRAME, "no write can land while the target hangs")
+
+        self.wait_for_style(target, NO_TITLE_BAR)       # the target answers again and the write lands
+        wait_until(lambda: probe("ping", fltx["hwnd"]), what="FLTX to answer")
+        self.assertEqual(probe("style-changes", target["hwnd"]), 1, "the press must take effect exactly once")
+        self.press(fltx, COMMAND2)                      # and FLTX takes presses again
+        self.wait_for_style(target, FULL_FRAME)
+
+
+class CodePages(DesktopTest):
+    def check_texts_under(self, lang, code_page):
+        env = dict(ENV, LANG=lang, LC_ALL=lang)
+        code_page_seen = subprocess.run(["wine", str(BIN / "probe.exe"), "code-page"], env=env,
+                                        capture_output=True, text=True, timeout=60).stdout.strip()
+        self.assertEqual(int(code_page_seen), code_page, f"{lang} should run with code page {code_page}")
+
+        program, fltx = self.start_fltx(env=env)
+        for control_id, text in ((COMMAND1, TOOLTIP_MIN), (COMMAND2, TOOLTIP_TB)):
+            xdotool("mousemove", *centre(self.button(fltx, control_id)["screenRect"]))
+            wait_until(lambda: any(t["owner"] == fltx["hwnd"] and t["visible"] and t["tip"] == text
+                                   for t in probe("tooltips")), what=f"the tooltip {text!r} under {lang}")
+
+        self.press(fltx, COMMAND2)
+        box = wait_until(lambda: self.box_of(fltx), what=f"the warning under {lang}")
+        self.assertEqual((box["message"], box["text"]), (NOT_RUNNING, "Framelatch"))
+        key("Return")
+        wait_until(lambda: self.box_of(fltx) is None, what="the warning to close")
+
+        _, target = self.start_target()                 # the ANSI lookup finds it in this code page too
+        self.press(fltx, COMMAND2)
+        self.wait_for_style(target, NO_TITLE_BAR)
+        self.stop_programs()
+        self.programs.clear()
+
+    def test_western_code_page(self):
+        self.check_texts_under("en_US.UTF-8", 1252)
+
+    def test_japanese_code_page(self):
+        self.check_texts_under("ja_JP.UTF-8", 932)
+
+
+class Dpi(DesktopTest):
+    def set_dpi(self, dpi):
+        subprocess.run(["wine", "reg", "add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels", "/t", "REG_DWORD",
+                        "/d", str(dpi), "/f"], env=ENV, check=True, capture_output=True, timeout=60)
+
+    def check_layout_at(self, dpi, client, command1, command2):
+        self.set_dpi(dpi)
+        self.addCleanup(self.set_dpi, 96)
+        _, fltx = self.start_fltx()
+        self.assertEqual(fltx["clientSize"], client)
+        self.assertEqual([c["clientRect"] for c in fltx["children"]], [command1, command2])
+        left, top, right, bottom = fltx["screenRect"]
+        shot = BIN / "screenshots" / f"fltx-{dpi}dpi.png"
+        shot.parent.mkdir(exist_ok=True)
+        subprocess.run(["import", "-window", "root", "-crop", f"{right - left}x{bottom - top}+{left}+{top}",
+                        str(shot)], env=ENV, check=True, timeout=60)
+
+    def test_120_dpi(self):
+        self.check_layout_at(120, [91, 31], [0, 0, 41, 31], [50, 0, 91, 31])
+
+    def test_144_dpi(self):
+        self.check_layout_at(144, [110, 38], [0, 0, 50, 38], [60, 0, 110, 38])
+
+
+if __name__ == "__main__":
+    unittest.main()
