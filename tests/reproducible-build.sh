@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds the program twice from the same sources, in two fresh build folders,
-# and checks that the two files are the same to the byte.
+# Builds the program and its release zip twice from the same sources, in two
+# fresh build folders, and checks that both come out the same to the byte.
 set -euo pipefail
 source_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 work=$(mktemp -d "${TMPDIR:-/tmp}/framelatch-repro.XXXXXX")
@@ -10,10 +10,18 @@ for build in one two; do
     cmake -S "$source_dir" -B "$work/$build" -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/mingw-w64-i686.cmake" \
         -DCMAKE_BUILD_TYPE=MinSizeRel -DBUILD_TESTING=OFF >/dev/null
     cmake --build "$work/$build" --target Framelatch -j"$(nproc)" >/dev/null
+    cmake --build "$work/$build" --target package >/dev/null
+    # A second later, so a time taken from the clock would show.
+    sleep 1
 done
 
-sha256sum "$work"/one/Framelatch.exe "$work"/two/Framelatch.exe
-if ! cmp "$work/one/Framelatch.exe" "$work/two/Framelatch.exe"; then
+status=0
+for file in Framelatch.exe SHA256SUMS; do
+    sha256sum "$work/one/$file" "$work/two/$file"
+    cmp "$work/one/$file" "$work/two/$file" || status=1
+done
+[ -s "$work/one/SHA256SUMS" ] || { echo "reproducible-build: no SHA256SUMS" >&2; status=1; }
+if [ "$status" -ne 0 ]; then
     echo "reproducible-build: two builds of the same sources differ" >&2
     exit 1
 fi

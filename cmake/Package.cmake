@@ -1,0 +1,23 @@
+# The release zip: `cmake --build --preset windows --target package` makes
+# Framelatch-<version>-win32.zip and SHA256SUMS beside it in the build folder.
+install(TARGETS Framelatch RUNTIME DESTINATION .)
+install(FILES README.md LICENSE docs/README.ja.md DESTINATION .)
+
+# Every file in the zip gets the time of the commit it was built from, so two
+# builds of one commit give the same zip.
+execute_process(COMMAND git log -1 --format=%ct WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
+                OUTPUT_VARIABLE source_date OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET RESULT_VARIABLE git_failed)
+if(git_failed OR NOT source_date)
+  set(source_date 1767225600)  # 2026-01-01, for a tree outside git
+endif()
+
+set(CPACK_GENERATOR ZIP)
+set(CPACK_PACKAGE_NAME Framelatch)
+set(CPACK_PACKAGE_VENDOR Framelatch)
+set(CPACK_PACKAGE_FILE_NAME Framelatch-${PROJECT_VERSION}-win32)
+set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR})
+set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+set(CPACK_FRAMELATCH_SOURCE_DATE ${source_date})
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/PackageSetTimes.cmake)
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/PackageRezipAndSum.cmake)
+include(CPack)
