@@ -7,6 +7,9 @@
 // It also answers two private messages, for tests:
 //   WM_APP + 1 (wParam = milliseconds): stops pumping messages for that long.
 //   WM_APP + 2: returns how many style changes it has seen.
+//   WM_APP + 4: returns when the latest style change arrived, in microseconds
+//               of the performance counter (low 32 bits).
+// and signals the event "DuskVeinStyleChanged" at every style change.
 #include <windows.h>
 
 #include <shellapi.h>
@@ -18,6 +21,7 @@ namespace {
 constexpr UINT HangMessage = WM_APP + 1;
 constexpr UINT StyleChangeCountMessage = WM_APP + 2;
 constexpr UINT RecalculateFrameMessage = WM_APP + 3;
+constexpr UINT LastStyleChangeMessage = WM_APP + 4;
 
 struct Options {
     DWORD style = WS_OVERLAPPEDWINDOW;
@@ -27,7 +31,17 @@ struct Options {
 
 struct TargetState {
     LONG styleChanges = 0;
+    ULONGLONG lastStyleChangeMicroseconds = 0;
+    HANDLE styleChanged = CreateEventW(nullptr, FALSE, FALSE, L"DuskVeinStyleChanged");
 };
+
+ULONGLONG NowMicroseconds() {
+    LARGE_INTEGER frequency;
+    LARGE_INTEGER now;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&now);
+    return static_cast<ULONGLONG>(now.QuadPart) * 1000000ULL / static_cast<ULONGLONG>(frequency.QuadPart);
+}
 
 void DrawStyle(HWND window, HDC dc) {
     const DWORD style = static_cast<DWORD>(GetWindowLongW(window, GWL_STYLE));
@@ -57,7 +71,9 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         break;
     case WM_STYLECHANGED:
         if (wParam == static_cast<WPARAM>(GWL_STYLE)) {
+            state->lastStyleChangeMicroseconds = NowMicroseconds();
             ++state->styleChanges;
+            SetEvent(state->styleChanged);
             // The writer waits for this message to return: recalculate the
             // frame right after, not inside it.
             PostMessageW(window, RecalculateFrameMessage, 0, 0);
@@ -73,6 +89,8 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         return 0;
     case StyleChangeCountMessage:
         return state->styleChanges;
+    case LastStyleChangeMessage:
+        return static_cast<LRESULT>(state->lastStyleChangeMicroseconds & 0xFFFFFFFFULL);
     case WM_PAINT: {
         PAINTSTRUCT paint;
         HDC dc = BeginPaint(window, &paint);
