@@ -77,25 +77,28 @@ def main():
 
     exes = (PRODUCT, FLOOR)
     startup = {exe: [] for exe in exes}
-    for _ in range(2):                            # warm up the prefix and the file cache
-        for exe in exes:
-            bench("startup", windows_path(BIN / exe))
-    for round_ in range(options.starts):
-        for exe in (exes if round_ % 2 == 0 else exes[::-1]):
-            startup[exe].append(bench("startup", windows_path(BIN / exe))["ms"])
-
     working_set = {exe: [] for exe in exes}
     private = {exe: [] for exe in exes}
-    for round_ in range(options.memory_rounds):
-        for exe in (exes if round_ % 2 == 0 else exes[::-1]):
-            rss, priv = idle_memory(exe)
-            working_set[exe].append(rss)
-            private[exe].append(priv)
-
     desktop = DesktopTest()
     desktop.programs = []
     try:
+        # The target runs throughout, as it does for a user; it also keeps Wine's
+        # desktop process up, which would otherwise restart with every program.
         _, target = desktop.start_target()
+
+        for _ in range(2):                        # warm up the prefix and the file cache
+            for exe in exes:
+                bench("startup", windows_path(BIN / exe))
+        for round_ in range(options.starts):
+            for exe in (exes if round_ % 2 == 0 else exes[::-1]):
+                startup[exe].append(bench("startup", windows_path(BIN / exe))["ms"])
+
+        for round_ in range(options.memory_rounds):
+            for exe in (exes if round_ % 2 == 0 else exes[::-1]):
+                rss, priv = idle_memory(exe)
+                working_set[exe].append(rss)
+                private[exe].append(priv)
+
         product = desktop.start_fltx()[1]
         floor_program = desktop.start("FramelatchFloor.exe")
         floor = wait_until(lambda: next((w for w in probe("windows", "FLTX")
@@ -112,7 +115,8 @@ def main():
 
     def row(name, unit, data, limit=None, ratio=True):
         p, f = summary(data[PRODUCT]), summary(data[FLOOR])
-        cells = [name, f"{p[0]:.2f} {unit} ({p[1]:.2f}–{p[2]:.2f})", f"{f[0]:.2f} {unit} ({f[1]:.2f}–{f[2]:.2f})"]
+        digits = 2 if ratio else 0
+        cells = [name] + [f"{m:.{digits}f} {unit} ({low:.{digits}f}–{high:.{digits}f})" for m, low, high in (p, f)]
         cells.append(f"{p[0] / f[0]:.3f}" if ratio else f"{p[0] - f[0]:+.0f} {unit}")
         cells.append(limit or "")
         rows.append(cells)

@@ -44,8 +44,8 @@ bool Form1::Create(int showCommand) {
     windowClass.lpszClassName = ClassName;
     if (!RegisterClassExW(&windowClass)) return false;
 
-    const int dpi = SystemDpi();
-    RECT frame{0, 0, TwipsToPixels(ClientWidthTwips, dpi), TwipsToPixels(ClientHeightTwips, dpi)};
+    dpi_ = SystemDpi();
+    RECT frame{0, 0, TwipsToPixels(ClientWidthTwips, dpi_), TwipsToPixels(ClientHeightTwips, dpi_)};
     AdjustWindowRectEx(&frame, FrameStyle, FALSE, FrameExStyle);
     windowSize_ = SIZE{frame.right - frame.left, frame.bottom - frame.top};
 
@@ -109,12 +109,8 @@ bool Form1::Load() {
     toggles_.InitialiseToggles();
 
     font_.Reset(GdiFont::CreateMessageFont());
-    const int dpi = SystemDpi();
-    const int width = TwipsToPixels(ButtonWidthTwips, dpi);
-    command1_ = CreateButton(Command1Caption, Command1Id, TwipsToPixels(Command1LeftTwips, dpi), width,
-                             BS_DEFPUSHBUTTON);
-    command2_ = CreateButton(Command2Caption, Command2Id, TwipsToPixels(Command2LeftTwips, dpi), width,
-                             BS_PUSHBUTTON);
+    command1_ = CreateButton(Command1Caption, Command1Id, Command1LeftTwips, BS_DEFPUSHBUTTON);
+    command2_ = CreateButton(Command2Caption, Command2Id, Command2LeftTwips, BS_PUSHBUTTON);
     if (!command1_ || !command2_) return false;
 
     tooltip_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
@@ -126,12 +122,12 @@ bool Form1::Load() {
     return true;
 }
 
-HWND Form1::CreateButton(const wchar_t* caption, int id, int left, int width, DWORD defaultStyle) {
+HWND Form1::CreateButton(const wchar_t* caption, int id, int leftTwips, DWORD defaultStyle) {
     // Both buttons are as high as the client area.
-    const int height = TwipsToPixels(ClientHeightTwips, SystemDpi());
-    HWND button = CreateWindowExW(0, WC_BUTTONW, caption, WS_CHILD | WS_VISIBLE | WS_TABSTOP | defaultStyle, left,
-                                  0, width, height, window_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                                  instance_, nullptr);
+    HWND button = CreateWindowExW(0, WC_BUTTONW, caption, WS_CHILD | WS_VISIBLE | WS_TABSTOP | defaultStyle,
+                                  TwipsToPixels(leftTwips, dpi_), 0, TwipsToPixels(ButtonWidthTwips, dpi_),
+                                  TwipsToPixels(ClientHeightTwips, dpi_), window_,
+                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_, nullptr);
     if (button && font_.Get()) SendMessageW(button, WM_SETFONT, reinterpret_cast<WPARAM>(font_.Get()), FALSE);
     return button;
 }

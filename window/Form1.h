@@ -28,7 +28,7 @@ private:
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
 
     bool Load();
-    HWND CreateButton(const wchar_t* caption, int id, int left, int width, DWORD defaultStyle);
+    HWND CreateButton(const wchar_t* caption, int id, int leftTwips, DWORD defaultStyle);
     void AddTooltip(HWND button, const wchar_t* text);
     void OnActivate(WPARAM wParam);
     void OnCommand(WPARAM wParam);
@@ -40,6 +40,7 @@ private:
     HWND command2_ = nullptr;
     HWND tooltip_ = nullptr;
     HWND lastFocus_ = nullptr;
+    int dpi_ = 96;
     SIZE windowSize_{};
     GdiFont font_;
     User32WindowSystem system_;
