@@ -7,20 +7,14 @@
 //       target's WM_STYLECHANGED, N presses each, alternating
 #include <windows.h>
 
+#include "ToolSupport.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 namespace {
-
-ULONGLONG NowMicroseconds() {
-    LARGE_INTEGER frequency;
-    LARGE_INTEGER now;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&now);
-    return static_cast<ULONGLONG>(now.QuadPart) * 1000000ULL / static_cast<ULONGLONG>(frequency.QuadPart);
-}
 
 struct Search {
     DWORD pid;
@@ -98,8 +92,6 @@ int Latency(HWND product, HWND floor, HWND target, int presses) {
     CloseHandle(styleChanged);
     return 0;
 }
-
-HWND ParseHandle(const wchar_t* text) { return reinterpret_cast<HWND>(static_cast<UINT_PTR>(wcstoull(text, nullptr, 0))); }
 
 }  // namespace
 

@@ -16,6 +16,8 @@
 //                             turn, N times, checking the target's style after each
 #include <windows.h>
 
+#include "ToolSupport.h"
+
 #include <cstdlib>
 #include <cwchar>
 #include <string>
@@ -364,8 +366,6 @@ int PressLoop(HWND fltx, HWND target, int presses) {
     json.Close('}').Print();
     return 0;
 }
-
-HWND ParseHandle(const wchar_t* text) { return reinterpret_cast<HWND>(static_cast<UINT_PTR>(wcstoull(text, nullptr, 0))); }
 
 }  // namespace
 

@@ -12,6 +12,8 @@
 // and signals the event "DuskVeinStyleChanged" at every style change.
 #include <windows.h>
 
+#include "ToolSupport.h"
+
 #include <shellapi.h>
 
 #include <cwchar>
@@ -34,14 +36,6 @@ struct TargetState {
     ULONGLONG lastStyleChangeMicroseconds = 0;
     HANDLE styleChanged = CreateEventW(nullptr, FALSE, FALSE, L"DuskVeinStyleChanged");
 };
-
-ULONGLONG NowMicroseconds() {
-    LARGE_INTEGER frequency;
-    LARGE_INTEGER now;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&now);
-    return static_cast<ULONGLONG>(now.QuadPart) * 1000000ULL / static_cast<ULONGLONG>(frequency.QuadPart);
-}
 
 void DrawStyle(HWND window, HDC dc) {
     const DWORD style = static_cast<DWORD>(GetWindowLongW(window, GWL_STYLE));
