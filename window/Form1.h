@@ -14,6 +14,10 @@ namespace framelatch {
 class Form1 {
 public:
     explicit Form1(HINSTANCE instance) : instance_(instance) {}
+    // The window must not outlive the object its procedure reaches.
+    ~Form1() {
+        if (window_) DestroyWindow(window_);
+    }
 
     Form1(const Form1&) = delete;
     Form1& operator=(const Form1&) = delete;
