@@ -11,6 +11,9 @@ cmake --build --preset windows -j"$(nproc)"
 bin=$PWD/build/windows
 
 if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
+    # A prefix of the project's own, set up once, with the fonts the program needs.
+    tests/wine/session.sh prefix "$PWD/build/wineprefix"
+    export WINEPREFIX=$PWD/build/wineprefix WINEARCH=win32 WINEDEBUG=-all
     echo "Running on $DISPLAY: close FLTX to end."
     wine "$bin/DuskVein.exe" >/dev/null 2>&1 &
     target=$!

@@ -2,15 +2,17 @@
 # A private Wine session for one test run: its own Xvfb display and its own
 # WINEPREFIX under a temporary folder, both stopped by PID / by prefix.
 #
-#   session.sh start STATE [LOGPIXELS]  boot a session, write its settings to STATE
+#   session.sh start STATE              boot a session, write its settings to STATE
 #   session.sh stop STATE               stop that session and remove its folder
 #   session.sh run STATE PROGRAM ARGS   run a Windows program in the session
 #   session.sh env STATE COMMAND ARGS   run a Linux command with the session's settings
+#   session.sh prefix DIR               boot and set up a lasting prefix at DIR, once,
+#                                       for running the program on a real display
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-command=${1:?usage: session.sh start|stop|run|env STATE ...}
-state=${2:?usage: session.sh $command STATE ...}
+command=${1:?usage: session.sh start|stop|run|env STATE ... | prefix DIR}
+state=${2:?usage: session.sh $command STATE|DIR ...}
 shift 2
 
 # Polls a condition every 0.1 s for at most $1 seconds.
@@ -25,8 +27,18 @@ wait_for() {
     done
 }
 
+# Boots the prefix in $WINEPREFIX and sets it up, logging to $1.
+prepare_prefix() {
+    local log=$1
+    mkdir -p "$WINEPREFIX"
+    wine wineboot -i >>"$log" 2>&1 </dev/null
+    # Debian's Wine does not find its own fonts (Tahoma, Marlett for the frame
+    # buttons) by itself; put them where every prefix looks.
+    cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+    wine regedit /S "$here/prefix.reg" >>"$log" 2>&1 </dev/null
+}
+
 start() {
-    local logpixels=${1:-96}
     local root
     root=$(mktemp -d "${TMPDIR:-/tmp}/framelatch-wine.XXXXXX")
 
@@ -59,14 +71,18 @@ STATE
 
     # A persistent server keeps the booted prefix warm between test programs.
     wineserver -p >"$root/wineserver.log" 2>&1 </dev/null
-    wine wineboot -i >"$root/wineboot.log" 2>&1 </dev/null
-    # Debian's Wine does not find its own fonts (Tahoma, Marlett for the frame
-    # buttons) by itself; put them where every prefix looks.
-    cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
-    sed "s/@LOGPIXELS@/$(printf '%08x' "$logpixels")/" "$here/prefix.reg" >"$root/prefix.reg"
-    wine regedit /S "$root/prefix.reg" >>"$root/wineboot.log" 2>&1 </dev/null
+    prepare_prefix "$root/wineboot.log"
+    wine regedit /S "$here/virtual-display.reg" >>"$root/wineboot.log" 2>&1 </dev/null
     trap - ERR
-    echo "session: display $DISPLAY, prefix $WINEPREFIX, $logpixels dpi"
+    echo "session: display $DISPLAY, prefix $WINEPREFIX"
+}
+
+prefix() {
+    export WINEPREFIX=$state WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    [ -f "$WINEPREFIX/.framelatch-ready" ] && return 0
+    echo "session: setting up the Wine prefix $WINEPREFIX (once)"
+    prepare_prefix "$(dirname "$WINEPREFIX")/wineprefix.log"
+    touch "$WINEPREFIX/.framelatch-ready"
 }
 
 stop() {
@@ -86,8 +102,9 @@ stop() {
 }
 
 case "$command" in
-start) start "$@" ;;
+start) start ;;
 stop) stop ;;
+prefix) prefix ;;
 run)
     # shellcheck disable=SC1090
     source "$state"
