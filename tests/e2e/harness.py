@@ -141,29 +141,23 @@ class DesktopTest(unittest.TestCase):
         self.programs.append(program)
         return program
 
-    def start_fltx(self, env=None):
-        """Starts Framelatch.exe and waits for its new window; returns (program, window)."""
-        known = {w["hwnd"] for w in probe("windows", "FLTX")}
-        program = self.start("Framelatch.exe", env=env)
-        window = wait_until(lambda: next((w for w in probe("windows", "FLTX")
-                                          if w["hwnd"] not in known and w["visible"]), None),
-                            what="the FLTX window")
-        program.window = window
-        return program, window
+    def start_with_window(self, exe, title, *args, env=None):
+        """Starts a program and waits for its new visible window titled `title`."""
+        known = {w["hwnd"] for w in probe("windows", title)}
+        program = self.start(exe, *args, env=env)
+        program.window = wait_until(lambda: next((w for w in probe("windows", title)
+                                                  if w["hwnd"] not in known and w["visible"]), None),
+                                    what=f"{exe}'s window {title!r}")
+        return program, program.window
 
-    def start_target(self, style=None, title=None):
-        args = []
-        if style is not None:
-            args += ["--style", f"{style:08X}"]
-        if title is not None:
-            args += ["--title", title]
-        known = {w["hwnd"] for w in probe("windows", title or "Dusk Vein")}
-        program = self.start("DuskVein.exe", *args)
-        window = wait_until(lambda: next((w for w in probe("windows", title or "Dusk Vein")
-                                          if w["hwnd"] not in known and w["visible"]), None),
-                            what="the stand-in target's window")
-        program.window = window
-        return program, window
+    def start_fltx(self, env=None):
+        """Starts Framelatch.exe; returns (program, window)."""
+        return self.start_with_window("Framelatch.exe", "FLTX", env=env)
+
+    def start_target(self, style=None, title="Dusk Vein"):
+        """Starts the stand-in target; returns (program, window)."""
+        args = ["--title", title] + (["--style", f"{style:08X}"] if style is not None else [])
+        return self.start_with_window("DuskVein.exe", title, *args)
 
     @staticmethod
     def window(hwnd, title="FLTX"):
@@ -186,8 +180,8 @@ class DesktopTest(unittest.TestCase):
         return wait_until(lambda: (lambda w: w if w["screenRect"][:2] == [left + dx, top + dy] else None)(
             self.window(window["hwnd"])), what="the window to move")
 
-    def target_style(self, target):
-        found = self.window(target["hwnd"], "Dusk Vein")
+    def target_style(self, target, title="Dusk Vein"):
+        found = self.window(target["hwnd"], title)
         return found["style"] if found else None
 
     def wait_for_style(self, target, style):

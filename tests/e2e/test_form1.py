@@ -136,6 +136,17 @@ class Warning(DesktopTest):
         self.wait_for_style(target, FULL_FRAME & ~WS_CAPTION)
 
 
+    def test_a_window_with_another_title_is_not_the_target(self):
+        _, near_miss = self.start_target(title="Dusk Vein - save.dv")
+        _, fltx = self.start_fltx()
+        self.press(fltx, COMMAND2)
+        box = wait_until(lambda: self.box_of(fltx), what="the warning")
+        self.assertEqual(box["message"], NOT_RUNNING)
+        key("Return")
+        wait_until(lambda: self.box_of(fltx) is None, what="the box to close")
+        self.assertEqual(self.target_style(near_miss, "Dusk Vein - save.dv"), FULL_FRAME)
+
+
 class Lifecycle(DesktopTest):
     def test_closing_restores_nothing_and_a_new_start_has_fresh_flags(self):
         _, target = self.start_target()
