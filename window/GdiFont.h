@@ -8,7 +8,6 @@ namespace framelatch {
 class GdiFont {
 public:
     GdiFont() = default;
-    explicit GdiFont(HFONT font) : font_(font) {}
     ~GdiFont() { Reset(); }
 
     GdiFont(const GdiFont&) = delete;
