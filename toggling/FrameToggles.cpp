@@ -14,30 +14,27 @@ void FrameToggles::ToggleMinimizeBox() { Press(minimizeBox_); }
 void FrameToggles::ToggleTitleBar() { Press(titleBar_); }
 
 void FrameToggles::Press(StyleToggle& toggle) {
-    const WindowHandle target = FindTargetWindow(system_);
-    if (target == 0) {
+    if (WriteNextStyle(toggle)) {
+        toggle.flag = !toggle.flag;
+    } else {
         WarnTargetNotRunning(system_);
-        return;
     }
+}
+
+bool FrameToggles::WriteNextStyle(const StyleToggle& toggle) {
+    const WindowHandle target = FindTargetWindow(system_);
+    if (target == 0) return false;
 
     // A live top-level window never has an empty style, so 0 from either
     // call means the target closed after it was found. Writing a style built
     // from a failed read could strip a window of everything but the mask, and
-    // a press that reached nothing must not count: say so and keep the flag.
+    // a press that reached nothing must not count.
     const WindowStyle style = system_.GetWindowLongA(target, StyleIndex);
-    if (style == 0) {
-        WarnTargetNotRunning(system_);
-        return;
-    }
-    const WindowStyle previous = system_.SetWindowLongA(target, StyleIndex, toggle.NextStyle(style));
-    if (previous == 0) {
-        WarnTargetNotRunning(system_);
-        return;
-    }
+    if (style == 0) return false;
 
     // No frame-change notice follows: the target redraws its frame when it
     // next recalculates it.
-    toggle.flag = !toggle.flag;
+    return system_.SetWindowLongA(target, StyleIndex, toggle.NextStyle(style)) != 0;
 }
 
 }  // namespace framelatch

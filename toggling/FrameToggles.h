@@ -26,7 +26,11 @@ public:
     bool TBFlag() const { return titleBar_.flag; }
 
 private:
+    // Runs one press: the next style written and the flag flipped, or the
+    // warning when the press reached no target.
     void Press(StyleToggle& toggle);
+    // Writes the toggle's next style to the target; false when there was none.
+    bool WriteNextStyle(const StyleToggle& toggle);
 
     WindowSystem& system_;
     StyleToggle minimizeBox_{MinimizeBoxMask, ToggleRule::Set, ToggleRule::Flip};

@@ -58,8 +58,8 @@ bool Form1::Create(int showCommand) {
     SetWindowPos(window_, nullptr, 0, 0, windowSize_.cx, windowSize_.cy,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 
+    // Activation puts the focus on Min (see OnActivate).
     ShowWindow(window_, showCommand);
-    SetFocus(command1_);
     return true;
 }
 
