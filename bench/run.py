@@ -14,13 +14,13 @@ import time
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tests" / "e2e"))
-from harness import BIN, ENV, DesktopTest, probe, wait_until, windows_path  # noqa: E402
+from harness import BIN, ENV, WINE, DesktopTest, probe, wait_until, windows_path  # noqa: E402
 
 PRODUCT, FLOOR = "Framelatch.exe", "FramelatchFloor.exe"
 
 
 def bench(*args):
-    out = subprocess.run(["wine", str(BIN / "bench.exe"), *map(str, args)], env=ENV, check=True,
+    out = subprocess.run([WINE, str(BIN / "bench.exe"), *map(str, args)], env=ENV, check=True,
                          stdin=subprocess.DEVNULL, capture_output=True, timeout=600).stdout
     return json.loads(out)
 
@@ -36,7 +36,7 @@ def memory_kib(pid):
 
 
 def idle_memory(exe):
-    process = subprocess.Popen(["wine", str(BIN / exe)], env=ENV, stdin=subprocess.DEVNULL,
+    process = subprocess.Popen([WINE, str(BIN / exe)], env=ENV, stdin=subprocess.DEVNULL,
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     try:
         window = wait_until(lambda: next((w for w in probe("windows", "FLTX") if w["visible"]), None),

@@ -1,5 +1,9 @@
 # The release zip: `cmake --build --preset windows --target package` makes
-# Framelatch-<version>-win32.zip and SHA256SUMS beside it in the build folder.
+# Framelatch-<version>-win32.zip (the 64-bit build: -win64.zip) in the release
+# folder, and writes SHA256SUMS there for every zip of this version in it. The
+# presets share build/release, so after both builds it lists both zips.
+set(FRAMELATCH_RELEASE_DIR ${PROJECT_BINARY_DIR} CACHE PATH "Where the package target puts the release zips")
+
 install(TARGETS Framelatch RUNTIME DESTINATION .)
 install(FILES README.md LICENSE docs/README.ja.md DESTINATION .)
 
@@ -14,10 +18,11 @@ endif()
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME Framelatch)
 set(CPACK_PACKAGE_VENDOR Framelatch)
-set(CPACK_PACKAGE_FILE_NAME Framelatch-${PROJECT_VERSION}-win32)
-set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR})
+set(CPACK_PACKAGE_FILE_NAME Framelatch-${PROJECT_VERSION}-${FRAMELATCH_WINE_ARCH})
+set(CPACK_PACKAGE_DIRECTORY ${FRAMELATCH_RELEASE_DIR})
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 set(CPACK_FRAMELATCH_SOURCE_DATE ${source_date})
+set(CPACK_FRAMELATCH_ZIP_PATTERN Framelatch-${PROJECT_VERSION}-*.zip)
 set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/PackageSetTimes.cmake)
 set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/PackageRezipAndSum.cmake)
 include(CPack)

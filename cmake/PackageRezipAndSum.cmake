@@ -3,9 +3,8 @@
 # CPack's zip records each file's inode change time, which no build can fix.
 # Make it again from the staged files, in a fixed order, without extra
 # attributes and with times in UTC, so one commit always gives the same zip;
-# then write SHA256SUMS beside it.
+# then write SHA256SUMS for every zip of this version in the release folder.
 find_program(ZIP_PROGRAM zip)
-set(sums "")
 foreach(package IN LISTS CPACK_PACKAGE_FILES)
   if(ZIP_PROGRAM)
     file(GLOB staged RELATIVE "${CPACK_TEMPORARY_INSTALL_DIRECTORY}" "${CPACK_TEMPORARY_INSTALL_DIRECTORY}/*")
@@ -16,6 +15,15 @@ foreach(package IN LISTS CPACK_PACKAGE_FILES)
   else()
     message(WARNING "zip not found: the package keeps CPack's own zip, which differs from build to build")
   endif()
+  # CPack copies the new zip out only after this script; put it in place now
+  # so that SHA256SUMS can list it beside the other build's.
+  file(COPY "${package}" DESTINATION "${CPACK_PACKAGE_DIRECTORY}")
+endforeach()
+
+file(GLOB packages "${CPACK_PACKAGE_DIRECTORY}/${CPACK_FRAMELATCH_ZIP_PATTERN}")
+list(SORT packages)
+set(sums "")
+foreach(package IN LISTS packages)
   file(SHA256 "${package}" digest)
   get_filename_component(name "${package}" NAME)
   string(APPEND sums "${digest}  ${name}\n")

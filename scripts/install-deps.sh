@@ -5,8 +5,8 @@ set -euo pipefail
 
 packages=(
   cmake g++ make libgtest-dev
-  g++-mingw-w64-i686 binutils-mingw-w64-i686
-  wine wine32:i386 xvfb xdotool x11-utils imagemagick
+  g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
+  wine wine64 wine32:i386 xvfb xdotool x11-utils imagemagick
   fonts-wine fonts-noto-cjk locales zip python3
 )
 

@@ -1,16 +1,36 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs every test: the unit
-# tests natively, then the tests of the Windows build on a private Wine session.
+# tests natively; then, for the 32-bit and the 64-bit build, the checks of the
+# program file, and the tests on a private Wine session for each build this
+# host can run under Wine.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 ./scripts/install-deps.sh
+
+read -r wine_arch wine_why < <(tests/wine/session.sh host-arch)
+if [ "$wine_arch" = win32 ]; then
+    under_wine=(windows windows64)
+    summary="Under Wine: the 32-bit and the 64-bit build ($wine_why)."
+else
+    under_wine=(windows64)
+    summary="Under Wine: the 64-bit build only. 32-bit build not run under Wine: $wine_why."
+fi
+echo "$summary"
+trap 'status=$?; echo "$summary"; exit $status' EXIT
 
 jobs=$(nproc)
 cmake --preset host
 cmake --build --preset host -j"$jobs"
 ctest --preset host -j"$jobs"
 
-cmake --preset windows
-cmake --build --preset windows -j"$jobs"
-ctest --preset windows
+for preset in windows windows64; do
+    cmake --preset "$preset"
+    cmake --build --preset "$preset" -j"$jobs"
+    if [[ " ${under_wine[*]} " == *" $preset "* ]]; then
+        ctest --preset "$preset"
+    else
+        # The program file can be checked anywhere; running it needs Wine.
+        ctest --preset "$preset" --label-regex '^file$'
+    fi
+done

@@ -48,6 +48,9 @@ def session_env():
 
 
 ENV = session_env()
+# The session's own loader: a 64-bit session never goes through the `wine`
+# wrapper, which would pick the 32-bit loader whenever it is installed.
+WINE = ENV["WINELOADER"]
 
 
 def wait_until(condition, timeout=10.0, what="condition"):
@@ -70,7 +73,7 @@ def probe(*args):
     # Output goes through a file, not a pipe: a Wine process may start a helper
     # (the desktop process) that inherits the pipe and keeps it open long after.
     with tempfile.TemporaryFile() as out:
-        subprocess.run(["wine", str(BIN / "probe.exe"), *map(str, args)], env=ENV, check=True,
+        subprocess.run([WINE, str(BIN / "probe.exe"), *map(str, args)], env=ENV, check=True,
                        stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.DEVNULL, timeout=60)
         out.seek(0)
         return json.loads(out.read().decode("utf-8"))
@@ -98,7 +101,7 @@ class Program:
 
     def __init__(self, exe, *args, env=None):
         self.window = None
-        self.process = subprocess.Popen(["wine", str(BIN / exe), *map(str, args)], env=env or ENV,
+        self.process = subprocess.Popen([WINE, str(BIN / exe), *map(str, args)], env=env or ENV,
                                         stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                         stderr=subprocess.DEVNULL)
 
@@ -108,7 +111,7 @@ class Program:
     def stop(self):
         """Closes the program's window as a user would; kills it only if that fails."""
         if self.running() and self.window:
-            subprocess.run(["wine", str(BIN / "probe.exe"), "close", str(self.window["hwnd"])], env=ENV,
+            subprocess.run([WINE, str(BIN / "probe.exe"), "close", str(self.window["hwnd"])], env=ENV,
                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                            timeout=60)
             try:

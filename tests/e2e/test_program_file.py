@@ -1,26 +1,52 @@
-"""Framelatch.exe as a file: what it imports, its PE header, and its resources."""
+"""Framelatch.exe as a file: its PE header, what it imports, and its manifest.
+Needs no Wine, so it runs for both builds on every host."""
+import os
 import re
 import subprocess
 import unittest
+import xml.etree.ElementTree as ElementTree
+from pathlib import Path
 
-from harness import BIN, probe, windows_path
-
+BIN = Path(os.environ.get("FRAMELATCH_BIN", Path(__file__).resolve().parents[2] / "build" / "windows"))
+ARCH = os.environ.get("FRAMELATCH_ARCH", "win32")
+OBJDUMP = os.environ.get("FRAMELATCH_OBJDUMP", "i686-w64-mingw32-objdump")
 EXE = BIN / "Framelatch.exe"
+
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "comctl32.dll", "msvcrt.dll"}
+IMAGE_DLLCHARACTERISTICS_HIGH_ENTROPY_VA = 0x0020
 IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE = 0x0040
 IMAGE_DLLCHARACTERISTICS_NX_COMPAT = 0x0100
 
+# What each build must be: objdump's name for the format, the optional header's
+# magic, and the processor architecture its manifest names.
+EXPECTED = {
+    "win32": ("pei-i386", "010b", "PE32", "x86"),
+    "win64": ("pei-x86-64", "020b", "PE32+", "amd64"),
+}
+
+ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"
+ASM_V3 = "{urn:schemas-microsoft-com:asm.v3}"
+
 
 def headers():
-    return subprocess.run(["i686-w64-mingw32-objdump", "-p", "-h", str(EXE)], check=True,
-                          capture_output=True, text=True).stdout
+    return subprocess.run([OBJDUMP, "-p", "-h", str(EXE)], check=True, capture_output=True, text=True).stdout
+
+
+def embedded_manifest():
+    data = EXE.read_bytes()
+    start = data.find(b"<?xml")
+    end = data.find(b"</assembly>", start)
+    if start < 0 or end < 0:
+        return None
+    return ElementTree.fromstring(data[start:end + len(b"</assembly>")])
 
 
 class ProgramFile(unittest.TestCase):
-    def test_is_a_32_bit_gui_program_that_imports_system_dlls_only(self):
+    def test_is_a_gui_program_of_its_architecture_that_imports_system_dlls_only(self):
+        file_format, magic, magic_name, _ = EXPECTED[ARCH]
         text = headers()
-        self.assertIn("file format pei-i386", text)
-        self.assertRegex(text, r"Magic\s+010b\s+\(PE32\)")
+        self.assertEqual(re.search(r"file format (\S+)", text).group(1), file_format)
+        self.assertEqual(re.search(r"Magic\s+(\S+\s+\(\S+\))", text).group(1).split(), [magic, f"({magic_name})"])
         self.assertRegex(text, r"Subsystem\s+00000002\s+\(Windows GUI\)")
         imports = {name.lower() for name in re.findall(r"DLL Name: (\S+)", text)}
         self.assertTrue(imports, "no imports found")
@@ -31,17 +57,23 @@ class ProgramFile(unittest.TestCase):
         flags = int(re.search(r"DllCharacteristics\s+([0-9a-fA-F]+)", text).group(1), 16)
         self.assertTrue(flags & IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE, "no ASLR flag")
         self.assertTrue(flags & IMAGE_DLLCHARACTERISTICS_NX_COMPAT, "no DEP flag")
+        if ARCH == "win64":
+            self.assertTrue(flags & IMAGE_DLLCHARACTERISTICS_HIGH_ENTROPY_VA, "no high-entropy ASLR flag")
         self.assertRegex(text, r"\.reloc", "an image that may move needs its relocations")
 
-    def test_carries_one_32_by_32_icon_a_manifest_and_its_version(self):
-        resources = probe("resources", windows_path(EXE))
-        self.assertEqual(resources["groupIconIds"], [1])
-        self.assertEqual(len(resources["iconIds"]), 1)
-        self.assertEqual(resources["group1"], [{"width": 32, "height": 32, "bitCount": 32, "imageBitCount": 32,
-                                                "imageWidth": 32, "imageHeight": 32}])
-        self.assertTrue(resources["manifest"])
-        self.assertEqual(resources["version"]["ProductName"], "Framelatch")
-        self.assertRegex(resources["version"]["FileVersion"], r"^\d+\.\d+\.\d+$")
+    def test_stays_under_32_kib(self):
+        self.assertLessEqual(EXE.stat().st_size, 32 * 1024)
+
+    def test_manifest_names_its_architecture_and_asks_for_no_elevation(self):
+        manifest = embedded_manifest()
+        self.assertIsNotNone(manifest, "no manifest in the program file")
+        identity = manifest.find(f"{ASM_V1}assemblyIdentity")
+        self.assertEqual(identity.get("processorArchitecture"), EXPECTED[ARCH][3])
+        level = manifest.find(f".//{ASM_V3}requestedExecutionLevel")
+        self.assertEqual(level.get("level"), "asInvoker")
+        controls = [d for d in manifest.iter(f"{ASM_V1}assemblyIdentity")
+                    if d.get("name") == "Microsoft.Windows.Common-Controls"]
+        self.assertEqual([c.get("version") for c in controls], ["6.0.0.0"])
 
 
 if __name__ == "__main__":

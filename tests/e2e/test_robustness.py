@@ -4,7 +4,7 @@ import subprocess
 import unittest
 from pathlib import Path
 
-from harness import (BIN, COMMAND1, COMMAND2, ENV, FULL_FRAME, NOT_RUNNING, TOOLTIP_MIN, TOOLTIP_TB,
+from harness import (BIN, COMMAND1, COMMAND2, ENV, FULL_FRAME, NOT_RUNNING, TOOLTIP_MIN, TOOLTIP_TB, WINE,
                      WS_CAPTION, WS_MINIMIZEBOX, DesktopTest, centre, key, probe, wait_until, xdotool)
 
 NO_TITLE_BAR = FULL_FRAME & ~WS_CAPTION
@@ -95,7 +95,7 @@ class HungTarget(DesktopTest):
 class CodePages(DesktopTest):
     def check_texts_under(self, lang, code_page):
         env = dict(ENV, LANG=lang, LC_ALL=lang)
-        code_page_seen = subprocess.run(["wine", str(BIN / "probe.exe"), "code-page"], env=env,
+        code_page_seen = subprocess.run([WINE, str(BIN / "probe.exe"), "code-page"], env=env,
                                         capture_output=True, text=True, timeout=60).stdout.strip()
         self.assertEqual(int(code_page_seen), code_page, f"{lang} should run with code page {code_page}")
 
@@ -126,7 +126,7 @@ class CodePages(DesktopTest):
 
 class Dpi(DesktopTest):
     def set_dpi(self, dpi):
-        subprocess.run(["wine", "reg", "add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels", "/t", "REG_DWORD",
+        subprocess.run([WINE, "reg", "add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels", "/t", "REG_DWORD",
                         "/d", str(dpi), "/f"], env=ENV, check=True, capture_output=True, timeout=60)
 
     def check_layout_at(self, dpi, client, command1, command2):

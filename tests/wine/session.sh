@@ -2,16 +2,79 @@
 # A private Wine session for one test run: its own Xvfb display and its own
 # WINEPREFIX under a temporary folder, both stopped by PID / by prefix.
 #
-#   session.sh start STATE              boot a session, write its settings to STATE
+#   session.sh host-arch                print the Wine architecture this host runs
+#                                       (win32 or win64), then why, on one line
+#   session.sh start STATE ARCH         boot a win32 or win64 session, write its
+#                                       settings to STATE
 #   session.sh stop STATE               stop that session and remove its folder
 #   session.sh run STATE PROGRAM ARGS   run a Windows program in the session
 #   session.sh env STATE COMMAND ARGS   run a Linux command with the session's settings
-#   session.sh prefix DIR               boot and set up a lasting prefix at DIR, once,
+#   session.sh prefix DIR ARCH          boot and set up a lasting prefix at DIR, once,
 #                                       for running the program on a real display
+#
+# A host runs 32-bit programs under Wine only if the 32-bit loader starts:
+# some x86-64 kernels cannot execute 32-bit code at all. Such a host runs the
+# 64-bit build in a 64-bit prefix, with the 64-bit loader called directly (the
+# `wine` wrapper would pick the 32-bit one whenever it is installed).
+# FRAMELATCH_WINE_ARCH=win32|win64 overrides the check.
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-command=${1:?usage: session.sh start|stop|run|env STATE ... | prefix DIR}
+wine32_loader=${FRAMELATCH_WINE32_LOADER:-/usr/lib/wine/wine}
+wine64_loader=${FRAMELATCH_WINE64_LOADER:-/usr/lib/wine/wine64}
+
+# Sets host_arch and host_why: the architecture this host runs under Wine, and why.
+decide_host_arch() {
+    case "${FRAMELATCH_WINE_ARCH:-}" in
+    win32 | win64)
+        host_arch=$FRAMELATCH_WINE_ARCH
+        host_why="FRAMELATCH_WINE_ARCH=$FRAMELATCH_WINE_ARCH asks for it"
+        return 0
+        ;;
+    "") ;;
+    *)
+        echo "session: FRAMELATCH_WINE_ARCH must be win32 or win64, not '$FRAMELATCH_WINE_ARCH'" >&2
+        exit 2
+        ;;
+    esac
+    local error
+    if [ ! -e "$wine32_loader" ]; then
+        host_arch=win64 host_why="the 32-bit Wine loader ($wine32_loader) is not installed"
+    elif error=$("$wine32_loader" --version 2>&1 >/dev/null </dev/null); then
+        host_arch=win32 host_why="this host runs 32-bit x86 code under Wine"
+    elif [[ $error == *"Exec format error"* ]]; then
+        host_arch=win64 host_why="this host cannot execute 32-bit x86 code"
+    else
+        host_arch=win64 host_why="the 32-bit Wine loader does not start (${error%%$'\n'*})"
+    fi
+}
+
+# The loader for a session of architecture $1; fails with the reason when this
+# host cannot run it.
+loader_for() {
+    decide_host_arch
+    case "$1" in
+    win64) echo "$wine64_loader" ;;
+    win32)
+        if [ "$host_arch" != win32 ]; then
+            echo "session: cannot start a 32-bit (win32) Wine session: $host_why" >&2
+            return 1
+        fi
+        echo "$wine32_loader"
+        ;;
+    *)
+        echo "session: the architecture must be win32 or win64, not '$1'" >&2
+        return 2
+        ;;
+    esac
+}
+
+command=${1:?usage: session.sh host-arch | start|stop|run|env STATE ... | prefix DIR ARCH}
+if [ "$command" = host-arch ]; then
+    decide_host_arch
+    echo "$host_arch $host_why"
+    exit 0
+fi
 state=${2:?usage: session.sh $command STATE|DIR ...}
 shift 2
 
@@ -31,15 +94,16 @@ wait_for() {
 prepare_prefix() {
     local log=$1
     mkdir -p "$WINEPREFIX"
-    wine wineboot -i >>"$log" 2>&1 </dev/null
+    "$WINELOADER" wineboot -i >>"$log" 2>&1 </dev/null
     # Debian's Wine does not find its own fonts (Tahoma, Marlett for the frame
     # buttons) by itself; put them where every prefix looks.
     cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
-    wine regedit /S "$here/prefix.reg" >>"$log" 2>&1 </dev/null
+    "$WINELOADER" regedit /S "$here/prefix.reg" >>"$log" 2>&1 </dev/null
 }
 
 start() {
-    local root
+    local arch=${1:?usage: session.sh start STATE win32|win64} loader root
+    loader=$(loader_for "$arch")
     root=$(mktemp -d "${TMPDIR:-/tmp}/framelatch-wine.XXXXXX")
 
     # Xvfb picks a free display number itself and writes it to fd 3.
@@ -57,7 +121,8 @@ start() {
     cat >"$state" <<STATE
 export DISPLAY=:$(tr -dc '0-9' <"$root/display")
 export WINEPREFIX=$root/prefix
-export WINEARCH=win32
+export WINEARCH=$arch
+export WINELOADER=$loader
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export FRAMELATCH_SESSION_ROOT=$root
@@ -72,13 +137,15 @@ STATE
     # A persistent server keeps the booted prefix warm between test programs.
     wineserver -p >"$root/wineserver.log" 2>&1 </dev/null
     prepare_prefix "$root/wineboot.log"
-    wine regedit /S "$here/virtual-display.reg" >>"$root/wineboot.log" 2>&1 </dev/null
+    "$WINELOADER" regedit /S "$here/virtual-display.reg" >>"$root/wineboot.log" 2>&1 </dev/null
     trap - ERR
-    echo "session: display $DISPLAY, prefix $WINEPREFIX"
+    echo "session: $arch, display $DISPLAY, prefix $WINEPREFIX"
 }
 
 prefix() {
-    export WINEPREFIX=$state WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    local arch=${1:?usage: session.sh prefix DIR win32|win64} loader
+    loader=$(loader_for "$arch")
+    export WINEPREFIX=$state WINEARCH=$arch WINELOADER=$loader WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
     [ -f "$WINEPREFIX/.framelatch-ready" ] && return 0
     echo "session: setting up the Wine prefix $WINEPREFIX (once)"
     prepare_prefix "$(dirname "$WINEPREFIX")/wineprefix.log"
@@ -102,9 +169,9 @@ stop() {
 }
 
 case "$command" in
-start) start ;;
+start) start "$@" ;;
 stop) stop ;;
-prefix) prefix ;;
+prefix) prefix "$@" ;;
 run)
     # shellcheck disable=SC1090
     source "$state"
@@ -112,7 +179,7 @@ run)
     # way (the desktop process) would inherit the pipe and hold it open.
     output=$(mktemp "$FRAMELATCH_SESSION_ROOT/output.XXXXXX")
     status=0
-    wine "$@" >"$output" 2>&1 </dev/null || status=$?
+    "$WINELOADER" "$@" >"$output" 2>&1 </dev/null || status=$?
     cat "$output"
     rm -f "$output"
     exit "$status"
