@@ -2,10 +2,12 @@
 """Compares Framelatch.exe with the floor, a bare Win32 program doing the same
 job, under Wine in the running session; prints a Markdown table.
 
-    FRAMELATCH_SESSION=STATE FRAMELATCH_BIN=DIR run.py [--starts N] [--presses N]
+    FRAMELATCH_SESSION=STATE FRAMELATCH_BIN=DIR FRAMELATCH_ARCH=win32|win64 FRAMELATCH_OBJDUMP=TOOL \
+        run.py [--starts N] [--presses N]
 """
 import argparse
 import json
+import os
 import re
 import statistics
 import subprocess
@@ -17,6 +19,8 @@ sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tests" / "e2e")
 from harness import BIN, ENV, WINE, DesktopTest, probe, wait_until, windows_path  # noqa: E402
 
 PRODUCT, FLOOR = "Framelatch.exe", "FramelatchFloor.exe"
+ARCH = os.environ.get("FRAMELATCH_ARCH", "win32")
+OBJDUMP = os.environ.get("FRAMELATCH_OBJDUMP", "i686-w64-mingw32-objdump")
 
 
 def bench(*args):
@@ -57,7 +61,7 @@ def idle_memory(exe):
 
 
 def imports(exe):
-    text = subprocess.run(["i686-w64-mingw32-objdump", "-p", str(BIN / exe)], check=True, capture_output=True,
+    text = subprocess.run([OBJDUMP, "-p", str(BIN / exe)], check=True, capture_output=True,
                           text=True).stdout
     return sorted(name.upper() for name in re.findall(r"DLL Name: (\S+)", text))
 
@@ -131,7 +135,10 @@ def main():
                  f"{sizes[PRODUCT] / sizes[FLOOR]:.2f}", "≤ 32 KiB"])
     rows.append(["imported DLLs", ", ".join(imports(PRODUCT)), ", ".join(imports(FLOOR)), "", "system DLLs only"])
 
-    print("| measure | Framelatch.exe | floor | product / floor | target |")
+    bits = {"win32": "32-bit", "win64": "64-bit"}[ARCH]
+    print(f"Both programs built for {bits} Windows ({ARCH}), run under Wine in a {ARCH} prefix.")
+    print()
+    print(f"| measure ({ARCH}) | Framelatch.exe | floor | product / floor | target |")
     print("|---|---|---|---|---|")
     for cells in rows:
         print("| " + " | ".join(cells) + " |")

@@ -2,22 +2,31 @@
 # Installs what is missing, builds Framelatch and runs it beside the stand-in
 # target under Wine: on your display when there is one; otherwise on a
 # virtual display, where it presses both buttons and saves screenshots.
+# It runs the 32-bit program where this host can, otherwise the 64-bit one.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 ./scripts/install-deps.sh
-cmake --preset windows
-cmake --build --preset windows -j"$(nproc)"
-bin=$PWD/build/windows
+read -r arch why < <(tests/wine/session.sh host-arch)
+if [ "$arch" = win32 ]; then
+    preset=windows prefix=$PWD/build/wineprefix bits=32
+else
+    preset=windows64 prefix=$PWD/build/wineprefix64 bits=64
+fi
+cmake --preset "$preset"
+cmake --build --preset "$preset" -j"$(nproc)"
+bin=$PWD/build/$preset
+echo "Running the $bits-bit build (build/$preset/Framelatch.exe): $why."
 
 if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
     # A prefix of the project's own, set up once, with the fonts the program needs.
-    tests/wine/session.sh prefix "$PWD/build/wineprefix"
-    export WINEPREFIX=$PWD/build/wineprefix WINEARCH=win32 WINEDEBUG=-all
+    tests/wine/session.sh prefix "$prefix" "$arch"
+    loader=$(tests/wine/session.sh loader "$arch")
+    export WINEPREFIX=$prefix WINEARCH=$arch WINELOADER=$loader WINEDEBUG=-all
     echo "Running on $DISPLAY: close FLTX to end."
-    wine "$bin/DuskVein.exe" >/dev/null 2>&1 &
+    "$loader" "$bin/DuskVein.exe" >/dev/null 2>&1 &
     target=$!
-    wine "$bin/Framelatch.exe" >/dev/null 2>&1 || true
+    "$loader" "$bin/Framelatch.exe" >/dev/null 2>&1 || true
     kill "$target" 2>/dev/null || true
     exit 0
 fi
@@ -25,5 +34,5 @@ fi
 echo "No display: running on a virtual one."
 state=$(mktemp "${TMPDIR:-/tmp}/framelatch-demo.XXXXXX")
 trap 'tests/wine/session.sh stop "$state"' EXIT
-tests/wine/session.sh start "$state"
+tests/wine/session.sh start "$state" "$arch"
 FRAMELATCH_SESSION=$state FRAMELATCH_BIN=$bin python3 scripts/demo.py "$PWD/build/screenshots"

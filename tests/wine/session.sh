@@ -4,6 +4,8 @@
 #
 #   session.sh host-arch                print the Wine architecture this host runs
 #                                       (win32 or win64), then why, on one line
+#   session.sh loader ARCH              print the Wine loader for ARCH; fails, saying
+#                                       why, when this host cannot run ARCH
 #   session.sh start STATE ARCH         boot a win32 or win64 session, write its
 #                                       settings to STATE
 #   session.sh stop STATE               stop that session and remove its folder
@@ -69,12 +71,18 @@ loader_for() {
     esac
 }
 
-command=${1:?usage: session.sh host-arch | start|stop|run|env STATE ... | prefix DIR ARCH}
-if [ "$command" = host-arch ]; then
+command=${1:?usage: session.sh host-arch | loader ARCH | start|stop|run|env STATE ... | prefix DIR ARCH}
+case "$command" in
+host-arch)
     decide_host_arch
     echo "$host_arch $host_why"
     exit 0
-fi
+    ;;
+loader)
+    loader_for "${2:?usage: session.sh loader win32|win64}"
+    exit 0
+    ;;
+esac
 state=${2:?usage: session.sh $command STATE|DIR ...}
 shift 2
 
