@@ -53,6 +53,12 @@ check "a 32-bit session on such a host fails and says why" \
     "session: cannot start a 32-bit (win32) Wine session: this host cannot execute 32-bit x86 code status 1" \
     "$output status $status"
 check "and leaves no session state" "absent" "$([ -e "$work/state" ] && echo present || echo absent)"
+output=$(FRAMELATCH_WINE32_LOADER=$work/cannot-execute FRAMELATCH_WINE_ARCH=win32 \
+    "$session" start "$work/state" win32 2>&1)
+status=$?
+check "forced by the override, it still fails with the reason" \
+    "session: cannot start a 32-bit (win32) Wine session, though FRAMELATCH_WINE_ARCH=win32 asks for it: this host \
+cannot execute 32-bit x86 code status 1" "$output status $status"
 check "and no session folder" "" "$(find "${TMPDIR:-/tmp}" -maxdepth 1 -newer "$work/starts" -name 'framelatch-wine.*' \
     2>/dev/null)"
 

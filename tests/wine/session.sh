@@ -19,11 +19,29 @@
 # 64-bit build in a 64-bit prefix, with the 64-bit loader called directly (the
 # `wine` wrapper would pick the 32-bit one whenever it is installed).
 # FRAMELATCH_WINE_ARCH=win32|win64 overrides the check.
-set -euo pipefail
+# -E: the clean-up trap of a failed start also covers the functions it calls.
+set -Eeuo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 wine32_loader=${FRAMELATCH_WINE32_LOADER:-/usr/lib/wine/wine}
 wine64_loader=${FRAMELATCH_WINE64_LOADER:-/usr/lib/wine/wine64}
+
+# Whether the 32-bit loader starts on this host; sets wine32_why to say why.
+probe_wine32() {
+    local error
+    if [ ! -e "$wine32_loader" ]; then
+        wine32_why="the 32-bit Wine loader ($wine32_loader) is not installed"
+        return 1
+    elif error=$("$wine32_loader" --version 2>&1 >/dev/null </dev/null); then
+        wine32_why="this host runs 32-bit x86 code under Wine"
+    elif [[ $error == *"Exec format error"* ]]; then
+        wine32_why="this host cannot execute 32-bit x86 code"
+        return 1
+    else
+        wine32_why="the 32-bit Wine loader does not start (${error%%$'\n'*})"
+        return 1
+    fi
+}
 
 # Sets host_arch and host_why: the architecture this host runs under Wine, and why.
 decide_host_arch() {
@@ -39,20 +57,12 @@ decide_host_arch() {
         exit 2
         ;;
     esac
-    local error
-    if [ ! -e "$wine32_loader" ]; then
-        host_arch=win64 host_why="the 32-bit Wine loader ($wine32_loader) is not installed"
-    elif error=$("$wine32_loader" --version 2>&1 >/dev/null </dev/null); then
-        host_arch=win32 host_why="this host runs 32-bit x86 code under Wine"
-    elif [[ $error == *"Exec format error"* ]]; then
-        host_arch=win64 host_why="this host cannot execute 32-bit x86 code"
-    else
-        host_arch=win64 host_why="the 32-bit Wine loader does not start (${error%%$'\n'*})"
-    fi
+    if probe_wine32; then host_arch=win32; else host_arch=win64; fi
+    host_why=$wine32_why
 }
 
 # The loader for a session of architecture $1; fails with the reason when this
-# host cannot run it.
+# host cannot run it, so that no one is left with a bare "Exec format error".
 loader_for() {
     decide_host_arch
     case "$1" in
@@ -60,6 +70,10 @@ loader_for() {
     win32)
         if [ "$host_arch" != win32 ]; then
             echo "session: cannot start a 32-bit (win32) Wine session: $host_why" >&2
+            return 1
+        fi
+        if ! probe_wine32; then
+            echo "session: cannot start a 32-bit (win32) Wine session, though $host_why: $wine32_why" >&2
             return 1
         fi
         echo "$wine32_loader"
@@ -139,7 +153,7 @@ STATE
     # shellcheck disable=SC1090
     source "$state"
     # Whatever fails from here on, leave nothing running.
-    trap 'echo "session: start failed; see $FRAMELATCH_SESSION_ROOT" >&2; cat "$FRAMELATCH_SESSION_ROOT"/*.log >&2; stop' ERR
+    trap 'echo "session: start failed; its logs:" >&2; cat "$FRAMELATCH_SESSION_ROOT"/*.log >&2; stop' ERR
     mkdir -p "$WINEPREFIX"
 
     # A persistent server keeps the booted prefix warm between test programs.
