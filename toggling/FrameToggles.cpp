@@ -14,27 +14,51 @@ void FrameToggles::ToggleMinimizeBox() { Press(minimizeBox_); }
 void FrameToggles::ToggleTitleBar() { Press(titleBar_); }
 
 void FrameToggles::Press(StyleToggle& toggle) {
-    if (WriteNextStyle(toggle)) {
+    switch (WriteNextStyle(toggle)) {
+    case PressOutcome::Changed:
         toggle.flag = !toggle.flag;
-    } else {
+        break;
+    case PressOutcome::TargetMissing:
         WarnTargetNotRunning(system_);
+        break;
+    case PressOutcome::Refused:
+        WarnTargetRefusedChange(system_);
+        break;
     }
 }
 
-bool FrameToggles::WriteNextStyle(const StyleToggle& toggle) {
+FrameToggles::PressOutcome FrameToggles::WriteNextStyle(const StyleToggle& toggle) {
     const WindowHandle target = FindTargetWindow(system_);
-    if (target == 0) return false;
+    if (target == 0) return PressOutcome::TargetMissing;
 
-    // A live top-level window never has an empty style, so 0 from either
-    // call means the target closed after it was found. Writing a style built
-    // from a failed read could strip a window of everything but the mask, and
-    // a press that reached nothing must not count.
+    // A style built from a failed read could strip the window of everything
+    // but the mask, so nothing is written after one.
+    system_.SetLastError(ErrorSuccess);
     const WindowStyle style = system_.GetWindowLongA(target, StyleIndex);
-    if (style == 0) return false;
+    if (const ErrorCode error = ErrorOf(style); error != ErrorSuccess) return OutcomeOf(error);
 
     // No frame-change notice follows: the target redraws its frame when it
     // next recalculates it.
-    return system_.SetWindowLongA(target, StyleIndex, toggle.NextStyle(style)) != 0;
+    system_.SetLastError(ErrorSuccess);
+    const WindowStyle previous = system_.SetWindowLongA(target, StyleIndex, toggle.NextStyle(style));
+    return OutcomeOf(ErrorOf(previous));
+}
+
+ErrorCode FrameToggles::ErrorOf(WindowStyle result) {
+    // 0 is also a legitimate style, and a legitimate previous style: a call
+    // failed only if it returned 0 and set the last error, cleared before it.
+    return result != 0 ? ErrorSuccess : system_.GetLastError();
+}
+
+FrameToggles::PressOutcome FrameToggles::OutcomeOf(ErrorCode error) {
+    switch (error) {
+    case ErrorSuccess:
+        return PressOutcome::Changed;
+    case ErrorInvalidWindowHandle:
+        return PressOutcome::TargetMissing;
+    default:
+        return PressOutcome::Refused;
+    }
 }
 
 }  // namespace framelatch

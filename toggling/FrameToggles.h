@@ -26,11 +26,21 @@ public:
     bool TBFlag() const { return titleBar_.flag; }
 
 private:
+    // What one press came to.
+    enum class PressOutcome {
+        Changed,        // the new style was written
+        TargetMissing,  // no target, or it closed during the press
+        Refused,        // the target is there but refused the change
+    };
+
     // Runs one press: the next style written and the flag flipped, or the
-    // warning when the press reached no target.
+    // warning that says why nothing changed.
     void Press(StyleToggle& toggle);
-    // Writes the toggle's next style to the target; false when there was none.
-    bool WriteNextStyle(const StyleToggle& toggle);
+    PressOutcome WriteNextStyle(const StyleToggle& toggle);
+    // The last error of a style call that returned `result`; ErrorSuccess
+    // when the call succeeded.
+    ErrorCode ErrorOf(WindowStyle result);
+    static PressOutcome OutcomeOf(ErrorCode error);
 
     WindowSystem& system_;
     StyleToggle minimizeBox_{MinimizeBoxMask, ToggleRule::Set, ToggleRule::Flip};

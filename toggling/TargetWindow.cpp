@@ -14,9 +14,13 @@ WindowHandle FindTargetWindow(WindowSystem& system) {
     return window;
 }
 
+// Whichever way the user closes a warning, the press goes on the same way.
 void WarnTargetNotRunning(WindowSystem& system) {
-    // Whichever way the user closes the box, the press goes on the same way.
     system.MessageBoxW(NotRunningMessage, WarningCaption, WarningBoxStyle);
+}
+
+void WarnTargetRefusedChange(WindowSystem& system) {
+    system.MessageBoxW(RefusedChangeMessage, WarningCaption, WarningBoxStyle);
 }
 
 }  // namespace framelatch

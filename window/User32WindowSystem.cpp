@@ -22,6 +22,10 @@ WindowStyle User32WindowSystem::SetWindowLongA(WindowHandle window, int index, W
     return static_cast<WindowStyle>(::SetWindowLongA(ToHwnd(window), index, static_cast<LONG>(newLong)));
 }
 
+void User32WindowSystem::SetLastError(ErrorCode error) { ::SetLastError(error); }
+
+ErrorCode User32WindowSystem::GetLastError() { return ::GetLastError(); }
+
 int User32WindowSystem::MessageBoxW(const char16_t* text, const char16_t* caption, unsigned style) {
     return ::MessageBoxW(owner_, reinterpret_cast<const wchar_t*>(text), reinterpret_cast<const wchar_t*>(caption),
                          style);

@@ -17,6 +17,8 @@ public:
     WindowHandle FindWindowA(const char* className, const char* windowName) override;
     WindowStyle GetWindowLongA(WindowHandle window, int index) override;
     WindowStyle SetWindowLongA(WindowHandle window, int index, WindowStyle newLong) override;
+    void SetLastError(ErrorCode error) override;
+    ErrorCode GetLastError() override;
     int MessageBoxW(const char16_t* text, const char16_t* caption, unsigned style) override;
 
 private:

@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "FrameToggles.h"
@@ -103,6 +106,51 @@ DWORD WINAPI WatchForBox(void* parameter) {
     return 0;
 }
 
+// The real user32 in every call, except that the lookup yields the window a
+// test names; a test can also act right after the lookup or the style read,
+// as a target that closes in between would.
+class SteeredUser32 final : public WindowSystem {
+public:
+    SteeredUser32(User32WindowSystem& real, HWND found) : real_(real), found_(found) {}
+
+    std::function<void()> afterLookup;
+    std::function<void()> afterRead;
+
+    WindowHandle FindWindowA(const char*, const char*) override {
+        RunOnce(afterLookup);
+        return reinterpret_cast<WindowHandle>(found_);
+    }
+    WindowStyle GetWindowLongA(WindowHandle window, int index) override {
+        const WindowStyle style = real_.GetWindowLongA(window, index);
+        const DWORD error = ::GetLastError();  // kept across the test's own calls
+        RunOnce(afterRead);
+        ::SetLastError(error);
+        return style;
+    }
+    WindowStyle SetWindowLongA(WindowHandle window, int index, WindowStyle newLong) override {
+        return real_.SetWindowLongA(window, index, newLong);
+    }
+    void SetLastError(ErrorCode error) override { real_.SetLastError(error); }
+    ErrorCode GetLastError() override { return real_.GetLastError(); }
+    int MessageBoxW(const char16_t* text, const char16_t* caption, unsigned style) override {
+        return real_.MessageBoxW(text, caption, style);
+    }
+
+private:
+    static void RunOnce(std::function<void()>& hook) {
+        if (auto run = std::exchange(hook, nullptr)) run();
+    }
+
+    User32WindowSystem& real_;
+    HWND found_;
+};
+
+// "DUSK VEINが起動されていません", spelled out code unit by code unit.
+const std::wstring NotRunningText{L'D', L'U', L'S', L'K', L' ', L'V', L'E', L'I', L'N', 0x304C, 0x8D77,
+                                  0x52D5, 0x3055, 0x308C, 0x3066, 0x3044, 0x307E, 0x305B, 0x3093};
+const std::wstring RefusedText = L"DUSK VEINのウィンドウを変更できませんでした。"
+                                 L"DUSK VEINを管理者として実行している場合は、Framelatchも管理者として実行してください。";
+
 class TogglingOnUser32 : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -167,9 +215,7 @@ TEST_F(TogglingOnUser32, WarningBoxIsExactAndLeavesTheFlagsAlone) {
     const SeenBox seen = PressExpectingWarning([&] { toggles.ToggleTitleBar(); });
 
     ASSERT_TRUE(seen.found) << "no message box owned by the program's window appeared";
-    const std::wstring expectedText{L'D', L'U', L'S', L'K', L' ', L'V', L'E', L'I', L'N', 0x304C, 0x8D77,
-                                    0x52D5, 0x3055, 0x308C, 0x3066, 0x3044, 0x307E, 0x305B, 0x3093};
-    EXPECT_EQ(seen.text, expectedText);
+    EXPECT_EQ(seen.text, NotRunningText);
     EXPECT_EQ(seen.caption, L"Framelatch");
     EXPECT_EQ(seen.buttons, std::vector<std::wstring>{L"OK"});
     EXPECT_TRUE(seen.exclamationIcon);
@@ -181,6 +227,53 @@ TEST_F(TogglingOnUser32, WarningBoxIsExactAndLeavesTheFlagsAlone) {
     TestWindow target(L"DuskVein", L"Dusk Vein", FullFrame);
     toggles.ToggleTitleBar();
     EXPECT_EQ(target.Style() & WS_CAPTION, 0u);
+}
+
+TEST_F(TogglingOnUser32, TargetClosingDuringThePressIsReportedAsNotRunning) {
+    {
+        // What user32 itself says of a handle whose window has gone.
+        HWND gone = TestWindow(L"DuskVein", L"Dusk Vein", FullFrame).Get();
+        SetLastError(0);
+        EXPECT_EQ(GetWindowLongA(gone, GWL_STYLE), 0);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
+        SetLastError(0);
+        EXPECT_EQ(SetWindowLongA(gone, GWL_STYLE, FullFrame), 0);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
+    }
+    for (const bool closeBeforeTheRead : {true, false}) {
+        SCOPED_TRACE(closeBeforeTheRead ? "closed before the read" : "closed between the read and the write");
+        auto target = std::make_unique<TestWindow>(L"DuskVein", L"Dusk Vein", FullFrame);
+        SteeredUser32 steered(system, target->Get());
+        (closeBeforeTheRead ? steered.afterLookup : steered.afterRead) = [&] { target.reset(); };
+        FrameToggles steeredToggles(steered);
+        steeredToggles.InitialiseToggles();
+
+        const SeenBox seen = PressExpectingWarning([&] { steeredToggles.ToggleTitleBar(); });
+        ASSERT_TRUE(seen.found);
+        EXPECT_EQ(seen.text, NotRunningText) << "a target that has gone is not running";
+        EXPECT_TRUE(steeredToggles.TBFlag());
+    }
+}
+
+TEST_F(TogglingOnUser32, RefusedChangeIsReportedWithItsOwnWarning) {
+    // user32 lets any program read the desktop window's style but lets none
+    // change it: a real refusal, without the integrity levels Wine lacks.
+    const HWND protectedWindow = GetDesktopWindow();
+    const DWORD before = static_cast<DWORD>(GetWindowLongA(protectedWindow, GWL_STYLE));
+    SteeredUser32 steered(system, protectedWindow);
+    FrameToggles steeredToggles(steered);
+    steeredToggles.InitialiseToggles();
+
+    const SeenBox seen = PressExpectingWarning([&] { steeredToggles.ToggleTitleBar(); });
+
+    ASSERT_TRUE(seen.found) << "no message box owned by the program's window appeared";
+    EXPECT_EQ(seen.text, RefusedText);
+    EXPECT_EQ(seen.caption, L"Framelatch");
+    EXPECT_EQ(seen.buttons, std::vector<std::wstring>{L"OK"});
+    EXPECT_TRUE(seen.exclamationIcon);
+    EXPECT_FALSE(seen.ownerEnabledWhileUp);
+    EXPECT_TRUE(steeredToggles.TBFlag()) << "a refused change must not count";
+    EXPECT_EQ(static_cast<DWORD>(GetWindowLongA(protectedWindow, GWL_STYLE)), before);
 }
 
 }  // namespace

@@ -54,6 +54,10 @@ void FakeWindowSystem::Raise(WindowHandle window) {
     if (it != windows_.end()) std::rotate(windows_.begin(), it, it + 1);
 }
 
+void FakeWindowSystem::RefuseChanges(WindowHandle window) {
+    if (Window* w = Find(window)) w->refusesChanges = true;
+}
+
 bool FakeWindowSystem::Exists(WindowHandle window) const { return Find(window) != nullptr; }
 
 WindowStyle FakeWindowSystem::StyleOf(WindowHandle window) const {
@@ -92,8 +96,12 @@ WindowHandle FakeWindowSystem::FindWindowA(const char* className, const char* wi
 
 WindowStyle FakeWindowSystem::GetWindowLongA(WindowHandle window, int index) {
     ++styleReads;
-    const Window* w = Find(window);
-    const WindowStyle style = (w && index == StyleIndex) ? w->style : 0;
+    WindowStyle style = 0;
+    if (const Window* w = Find(window); !w) {
+        lastError_ = ErrorInvalidWindowHandle;
+    } else if (index == StyleIndex) {
+        style = w->style;
+    }
     RunOnce(afterNextRead);
     return style;
 }
@@ -101,7 +109,15 @@ WindowStyle FakeWindowSystem::GetWindowLongA(WindowHandle window, int index) {
 WindowStyle FakeWindowSystem::SetWindowLongA(WindowHandle window, int index, WindowStyle newLong) {
     ++styleWrites;
     Window* w = Find(window);
-    if (!w || index != StyleIndex) return 0;
+    if (!w) {
+        lastError_ = ErrorInvalidWindowHandle;
+        return 0;
+    }
+    if (w->refusesChanges) {
+        lastError_ = ErrorAccessDenied;
+        return 0;
+    }
+    if (index != StyleIndex) return 0;
     const WindowStyle previous = w->style;
     w->style = newLong;
     return previous;

@@ -29,6 +29,9 @@ public:
     void Close(WindowHandle window);
     // Moves a top-level window in front of all others.
     void Raise(WindowHandle window);
+    // From now on the window's owner lets its style be read but refuses every
+    // change, as a program of a higher integrity level does.
+    void RefuseChanges(WindowHandle window);
 
     bool Exists(WindowHandle window) const;
     WindowStyle StyleOf(WindowHandle window) const;
@@ -45,6 +48,8 @@ public:
     WindowHandle FindWindowA(const char* className, const char* windowName) override;
     WindowStyle GetWindowLongA(WindowHandle window, int index) override;
     WindowStyle SetWindowLongA(WindowHandle window, int index, WindowStyle newLong) override;
+    void SetLastError(ErrorCode error) override { lastError_ = error; }
+    ErrorCode GetLastError() override { return lastError_; }
     int MessageBoxW(const char16_t* text, const char16_t* caption, unsigned style) override;
 
 private:
@@ -54,6 +59,7 @@ private:
         std::string className;
         std::string title;
         WindowStyle style;
+        bool refusesChanges = false;
     };
 
     Window* Find(WindowHandle window);
@@ -62,6 +68,8 @@ private:
 
     std::vector<Window> windows_;  // front of the z-order first
     WindowHandle nextHandle_ = 0x10010;
+    // Like the platform's, set only by a call that fails.
+    ErrorCode lastError_ = ErrorSuccess;
 };
 
 }  // namespace framelatch::testing

@@ -4,6 +4,7 @@
 
 #include "FakeWindowSystem.h"
 #include "FrameToggles.h"
+#include "TargetWindow.h"
 
 namespace framelatch {
 namespace {
@@ -159,25 +160,69 @@ TEST_F(FrameTogglesTest, OnlyTheFrontmostOfSeveralTargetsIsChanged) {
     EXPECT_EQ(system.StyleOf(back), FullFrame);
 }
 
-TEST_F(FrameTogglesTest, TargetClosingAfterTheLookupIsReportedAndNotCounted) {
+TEST_F(FrameTogglesTest, TargetClosingAfterTheLookupIsReportedAsNotRunningAndNotCounted) {
     WindowHandle target = StartTarget(NoMinimizeBox);
     system.afterNextFind = [&] { system.Close(target); };
     toggles.ToggleMinimizeBox();
 
     EXPECT_EQ(system.styleWrites, 0) << "no style may be built from a failed read";
-    EXPECT_EQ(system.messageBoxes.size(), 1u);
+    ASSERT_EQ(system.messageBoxes.size(), 1u);
+    EXPECT_EQ(system.messageBoxes.back().text, NotRunningMessage);
     EXPECT_TRUE(toggles.MinFlag());
 
     target = StartTarget(NoMinimizeBox);
     system.afterNextRead = [&] { system.Close(target); };
     toggles.ToggleMinimizeBox();
-    EXPECT_EQ(system.messageBoxes.size(), 2u);
+    ASSERT_EQ(system.messageBoxes.size(), 2u);
+    EXPECT_EQ(system.messageBoxes.back().text, NotRunningMessage);
     EXPECT_TRUE(toggles.MinFlag()) << "a write that reached no window must not flip the flag";
 
     // A new instance starts from the rule the flag still holds: Set.
     target = StartTarget(NoMinimizeBox);
     toggles.ToggleMinimizeBox();
     EXPECT_EQ(system.StyleOf(target), FullFrame);
+}
+
+TEST_F(FrameTogglesTest, TargetThatRefusesTheChangeIsReportedAsSuchAndNotCounted) {
+    const WindowHandle elevated = StartTarget(FullFrame);
+    system.RefuseChanges(elevated);
+
+    toggles.ToggleTitleBar();
+    toggles.ToggleMinimizeBox();
+
+    ASSERT_EQ(system.messageBoxes.size(), 2u);
+    for (const auto& box : system.messageBoxes) {
+        EXPECT_EQ(box.text, RefusedChangeMessage) << "the target runs: it must not be called not running";
+        EXPECT_EQ(box.caption, u"Framelatch");
+        EXPECT_EQ(box.style, 0x30u);
+    }
+    EXPECT_EQ(system.StyleOf(elevated), FullFrame);
+    EXPECT_EQ(system.styleReads, 2);
+    EXPECT_EQ(system.styleWrites, 2) << "one write a press, and no second try";
+    EXPECT_TRUE(toggles.TBFlag());
+    EXPECT_TRUE(toggles.MinFlag());
+
+    // Run the same way as Framelatch, the target meets the flags as they were.
+    system.Close(elevated);
+    const WindowHandle target = StartTarget(FullFrame);
+    toggles.ToggleTitleBar();
+    EXPECT_EQ(system.StyleOf(target), FullFrame & ~CaptionMask);
+    EXPECT_EQ(system.messageBoxes.size(), 2u);
+}
+
+TEST_F(FrameTogglesTest, StyleOfZeroIsAStyleNotAFailure) {
+    // A failure earlier in the thread's life must not be taken for this press's.
+    system.SetLastError(ErrorAccessDenied);
+    const WindowHandle target = StartTarget(0);
+
+    toggles.ToggleMinimizeBox();  // reads 0, and the write returns the previous style, 0
+    EXPECT_EQ(system.StyleOf(target), MinimizeBoxMask);
+    EXPECT_FALSE(toggles.MinFlag());
+
+    toggles.ToggleTitleBar();
+    EXPECT_EQ(system.StyleOf(target), MinimizeBoxMask | CaptionMask);
+    EXPECT_FALSE(toggles.TBFlag());
+    EXPECT_TRUE(system.messageBoxes.empty());
 }
 
 }  // namespace

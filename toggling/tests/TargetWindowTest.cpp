@@ -59,6 +59,19 @@ TEST(TargetWindow, WarningHasTheExactTextCaptionAndStyle) {
     EXPECT_EQ(system.styleReads + system.styleWrites, 0);
 }
 
+TEST(TargetWindow, RefusalWarningHasItsOwnTextAndTheSameCaptionAndStyle) {
+    testing::FakeWindowSystem system;
+    WarnTargetRefusedChange(system);
+
+    ASSERT_EQ(system.messageBoxes.size(), 1u);
+    const auto& box = system.messageBoxes.front();
+    EXPECT_EQ(box.text, u"DUSK VEINのウィンドウを変更できませんでした。"
+                        u"DUSK VEINを管理者として実行している場合は、Framelatchも管理者として実行してください。");
+    EXPECT_EQ(box.text.size(), 79u);
+    EXPECT_EQ(box.caption, u"Framelatch");
+    EXPECT_EQ(box.style, 0x30u);
+}
+
 TEST(AnsiText, KeepsAsciiAndMarksWhatAnAnsiCodePageMayLack) {
     const AnsiText ascii(u"Dusk Vein");
     EXPECT_STREQ(ascii.c_str(), "Dusk Vein");
