@@ -5,18 +5,15 @@ would, and saves screenshots before and after.
 
     FRAMELATCH_SESSION=STATE FRAMELATCH_BIN=DIR demo.py OUTDIR
 """
-import subprocess
 import sys
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tests" / "e2e"))
-from harness import (COMMAND1, COMMAND2, ENV, WS_CAPTION, WS_MINIMIZEBOX, DesktopTest,  # noqa: E402
+from harness import (COMMAND1, COMMAND2, WS_CAPTION, WS_MINIMIZEBOX, DesktopTest, screenshot,  # noqa: E402
                      wait_until)
 
 
-def screenshot(path, crop="560x360+0+0"):
-    subprocess.run(["import", "-window", "root", "-crop", crop, str(path)], env=ENV, check=True)
-    return path
+CROP = "560x360+0+0"   # FLTX and the stand-in, as they open
 
 
 def main():
@@ -29,18 +26,18 @@ def main():
         _, target = desktop.start_target()
         _, fltx = desktop.start_fltx()
         wait_until(lambda: desktop.window(fltx["hwnd"])["focus"] == COMMAND1, what="FLTX to settle")
-        shots = [screenshot(out / "1-before.png")]
+        shots = [screenshot(out / "1-before.png", CROP)]
 
         desktop.press(fltx, COMMAND2)
         wait_until(lambda: not desktop.target_style(target) & WS_CAPTION, what="the title bar to go")
-        shots.append(screenshot(out / "2-after-TB.png"))
+        shots.append(screenshot(out / "2-after-TB.png", CROP))
 
         desktop.press(fltx, COMMAND1)     # the first press keeps a minimize box that is there
         desktop.press(fltx, COMMAND1)     # the second removes it
         wait_until(lambda: not desktop.target_style(target) & WS_MINIMIZEBOX, what="the minimize box to go")
         desktop.press(fltx, COMMAND2)     # and the title bar comes back, without it
         wait_until(lambda: desktop.target_style(target) & WS_CAPTION, what="the title bar to come back")
-        shots.append(screenshot(out / "3-after-Min-Min-TB.png"))
+        shots.append(screenshot(out / "3-after-Min-Min-TB.png", CROP))
     finally:
         desktop.stop_programs()
 

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake g++ make libgtest-dev
   g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
-  wine wine64 wine32:i386 xvfb xdotool x11-utils imagemagick
+  wine wine64 wine32:i386 xvfb xdotool x11-utils openbox imagemagick
   fonts-wine fonts-noto-cjk locales zip python3
 )
 

@@ -79,6 +79,15 @@ def probe(*args):
         return json.loads(out.read().decode("utf-8"))
 
 
+def screenshot(path, crop=None):
+    """Saves the session's screen, or the part `crop` ("WxH+X+Y") of it, as a PNG file."""
+    path = Path(path)
+    path.parent.mkdir(parents=True, exist_ok=True)
+    subprocess.run(["import", "-window", "root", *(["-crop", crop] if crop else []), str(path)], env=ENV,
+                   check=True, timeout=60)
+    return path
+
+
 def xdotool(*args):
     subprocess.run(["xdotool", *map(str, args)], env=ENV, check=True, timeout=30)
 

@@ -5,7 +5,7 @@ import unittest
 from pathlib import Path
 
 from harness import (BIN, COMMAND1, COMMAND2, ENV, FULL_FRAME, NOT_RUNNING, TOOLTIP_MIN, TOOLTIP_TB, WINE,
-                     WS_CAPTION, WS_MINIMIZEBOX, DesktopTest, centre, key, probe, wait_until, xdotool)
+                     WS_CAPTION, WS_MINIMIZEBOX, DesktopTest, centre, key, probe, screenshot, wait_until, xdotool)
 
 NO_TITLE_BAR = FULL_FRAME & ~WS_CAPTION
 NO_MIN_BOX = FULL_FRAME & ~WS_MINIMIZEBOX
@@ -136,10 +136,7 @@ class Dpi(DesktopTest):
         self.assertEqual(fltx["clientSize"], client)
         self.assertEqual([c["clientRect"] for c in fltx["children"]], [command1, command2])
         left, top, right, bottom = fltx["screenRect"]
-        shot = BIN / "screenshots" / f"fltx-{dpi}dpi.png"
-        shot.parent.mkdir(exist_ok=True)
-        subprocess.run(["import", "-window", "root", "-crop", f"{right - left}x{bottom - top}+{left}+{top}",
-                        str(shot)], env=ENV, check=True, timeout=60)
+        screenshot(BIN / "screenshots" / f"fltx-{dpi}dpi.png", f"{right - left}x{bottom - top}+{left}+{top}")
 
     def test_120_dpi(self):
         self.check_layout_at(120, [91, 31], [0, 0, 41, 31], [50, 0, 91, 31])

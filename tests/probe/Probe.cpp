@@ -396,6 +396,11 @@ int wmain(int argc, wchar_t** argv) {
         json.Number(GetACP()).Print();
         return 0;
     }
+    if (command == L"caption-height") {
+        Json json;
+        json.Number(GetSystemMetrics(SM_CYCAPTION)).Print();
+        return 0;
+    }
     if (command == L"press-loop" && argc == 5) {
         return PressLoop(ParseHandle(argv[2]), ParseHandle(argv[3]), static_cast<int>(wcstol(argv[4], nullptr, 10)));
     }
@@ -408,6 +413,6 @@ int wmain(int argc, wchar_t** argv) {
         return posted ? 0 : 1;
     }
     fwprintf(stderr, L"usage: probe windows TITLE | boxes | tooltips | resources PATH | style-changes HWND | hang HWND MS | close HWND | ping HWND | window-count PID"
-             L" | code-page | press-loop FLTX TARGET N\n");
+             L" | code-page | caption-height | press-loop FLTX TARGET N\n");
     return 2;
 }

@@ -6,8 +6,11 @@
 #                                       (win32 or win64), then why, on one line
 #   session.sh loader ARCH              print the Wine loader for ARCH; fails, saying
 #                                       why, when this host cannot run ARCH
-#   session.sh start STATE ARCH         boot a win32 or win64 session, write its
-#                                       settings to STATE
+#   session.sh start STATE ARCH [window-manager]
+#                                       boot a win32 or win64 session, write its
+#                                       settings to STATE; with window-manager, a
+#                                       real one (openbox) draws the frames, as on a
+#                                       Linux desktop, instead of Wine itself
 #   session.sh stop STATE               stop that session and remove its folder
 #   session.sh run STATE PROGRAM ARGS   run a Windows program in the session
 #   session.sh env STATE COMMAND ARGS   run a Linux command with the session's settings
@@ -124,7 +127,14 @@ prepare_prefix() {
 }
 
 start() {
-    local arch=${1:?usage: session.sh start STATE win32|win64} loader root
+    local arch=${1:?usage: session.sh start STATE win32|win64 [window-manager]} frames=${2:-wine} loader root
+    case "$frames" in
+    wine | window-manager) ;;
+    *)
+        echo "session: unknown option '$frames'" >&2
+        exit 2
+        ;;
+    esac
     loader=$(loader_for "$arch")
     root=$(mktemp -d "${TMPDIR:-/tmp}/framelatch-wine.XXXXXX")
 
@@ -156,12 +166,23 @@ STATE
     trap 'echo "session: start failed; its logs:" >&2; cat "$FRAMELATCH_SESSION_ROOT"/*.log >&2; stop' ERR
     mkdir -p "$WINEPREFIX"
 
+    if [ "$frames" = window-manager ]; then
+        openbox --sm-disable >"$root/openbox.log" 2>&1 </dev/null &
+        echo "export FRAMELATCH_WM_PID=$!" >>"$state"
+        # A window manager is in charge once it names itself on the root window.
+        wait_for 20 bash -c 'xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"'
+    fi
+
     # A persistent server keeps the booted prefix warm between test programs.
     wineserver -p >"$root/wineserver.log" 2>&1 </dev/null
     prepare_prefix "$root/wineboot.log"
-    "$WINELOADER" regedit /S "$here/virtual-display.reg" >>"$root/wineboot.log" 2>&1 </dev/null
+    # Without a window manager, Wine draws every frame itself; with one, Wine
+    # keeps its default managed mode, as on a user's desktop.
+    if [ "$frames" = wine ]; then
+        "$WINELOADER" regedit /S "$here/virtual-display.reg" >>"$root/wineboot.log" 2>&1 </dev/null
+    fi
     trap - ERR
-    echo "session: $arch, display $DISPLAY, prefix $WINEPREFIX"
+    echo "session: $arch, display $DISPLAY, prefix $WINEPREFIX, frames drawn by $frames"
 }
 
 prefix() {
@@ -180,10 +201,13 @@ stop() {
     source "$state"
     wineserver -k >/dev/null 2>&1 || true
     wait_for 10 bash -c '! WINEPREFIX="$0" wineserver -k0 2>/dev/null' "$WINEPREFIX" || true
-    if kill "$FRAMELATCH_XVFB_PID" 2>/dev/null; then
-        wait_for 10 bash -c '! kill -0 "$0" 2>/dev/null' "$FRAMELATCH_XVFB_PID" ||
-            kill -9 "$FRAMELATCH_XVFB_PID" 2>/dev/null || true
-    fi
+    # The window manager first, while its display is still there.
+    local pid
+    for pid in ${FRAMELATCH_WM_PID:-} "$FRAMELATCH_XVFB_PID"; do
+        if kill "$pid" 2>/dev/null; then
+            wait_for 10 bash -c '! kill -0 "$0" 2>/dev/null' "$pid" || kill -9 "$pid" 2>/dev/null || true
+        fi
+    done
     case "$FRAMELATCH_SESSION_ROOT" in
     */framelatch-wine.*) rm -rf "$FRAMELATCH_SESSION_ROOT" ;;
     esac
