@@ -151,6 +151,17 @@ const std::wstring NotRunningText{L'D', L'U', L'S', L'K', L' ', L'V', L'E', L'I'
 const std::wstring RefusedText = L"DUSK VEINのウィンドウを変更できませんでした。"
                                  L"DUSK VEINを管理者として実行している場合は、Framelatchも管理者として実行してください。";
 
+// A warning as a user saw it: `text`, the caption, one OK button, the
+// exclamation icon, and the program's window taking no input while it was up.
+void ExpectWarning(const SeenBox& seen, const std::wstring& text) {
+    ASSERT_TRUE(seen.found) << "no message box owned by the program's window appeared";
+    EXPECT_EQ(seen.text, text);
+    EXPECT_EQ(seen.caption, L"Framelatch");
+    EXPECT_EQ(seen.buttons, std::vector<std::wstring>{L"OK"});
+    EXPECT_TRUE(seen.exclamationIcon);
+    EXPECT_FALSE(seen.ownerEnabledWhileUp) << "the box must be modal to the program's window";
+}
+
 class TogglingOnUser32 : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -212,14 +223,7 @@ TEST_F(TogglingOnUser32, LookupIgnoresCaseButNotNearMissesOrChildren) {
 }
 
 TEST_F(TogglingOnUser32, WarningBoxIsExactAndLeavesTheFlagsAlone) {
-    const SeenBox seen = PressExpectingWarning([&] { toggles.ToggleTitleBar(); });
-
-    ASSERT_TRUE(seen.found) << "no message box owned by the program's window appeared";
-    EXPECT_EQ(seen.text, NotRunningText);
-    EXPECT_EQ(seen.caption, L"Framelatch");
-    EXPECT_EQ(seen.buttons, std::vector<std::wstring>{L"OK"});
-    EXPECT_TRUE(seen.exclamationIcon);
-    EXPECT_FALSE(seen.ownerEnabledWhileUp) << "the box must be modal to the program's window";
+    ExpectWarning(PressExpectingWarning([&] { toggles.ToggleTitleBar(); }), NotRunningText);
     EXPECT_TRUE(IsWindowEnabled(owner.Get()));
     EXPECT_TRUE(toggles.TBFlag());
 
@@ -248,9 +252,8 @@ TEST_F(TogglingOnUser32, TargetClosingDuringThePressIsReportedAsNotRunning) {
         FrameToggles steeredToggles(steered);
         steeredToggles.InitialiseToggles();
 
-        const SeenBox seen = PressExpectingWarning([&] { steeredToggles.ToggleTitleBar(); });
-        ASSERT_TRUE(seen.found);
-        EXPECT_EQ(seen.text, NotRunningText) << "a target that has gone is not running";
+        // A target that has gone is not running.
+        ExpectWarning(PressExpectingWarning([&] { steeredToggles.ToggleTitleBar(); }), NotRunningText);
         EXPECT_TRUE(steeredToggles.TBFlag());
     }
 }
@@ -264,14 +267,7 @@ TEST_F(TogglingOnUser32, RefusedChangeIsReportedWithItsOwnWarning) {
     FrameToggles steeredToggles(steered);
     steeredToggles.InitialiseToggles();
 
-    const SeenBox seen = PressExpectingWarning([&] { steeredToggles.ToggleTitleBar(); });
-
-    ASSERT_TRUE(seen.found) << "no message box owned by the program's window appeared";
-    EXPECT_EQ(seen.text, RefusedText);
-    EXPECT_EQ(seen.caption, L"Framelatch");
-    EXPECT_EQ(seen.buttons, std::vector<std::wstring>{L"OK"});
-    EXPECT_TRUE(seen.exclamationIcon);
-    EXPECT_FALSE(seen.ownerEnabledWhileUp);
+    ExpectWarning(PressExpectingWarning([&] { steeredToggles.ToggleTitleBar(); }), RefusedText);
     EXPECT_TRUE(steeredToggles.TBFlag()) << "a refused change must not count";
     EXPECT_EQ(static_cast<DWORD>(GetWindowLongA(protectedWindow, GWL_STYLE)), before);
 }
