@@ -75,6 +75,8 @@ loader_for() {
             echo "session: cannot start a 32-bit (win32) Wine session: $host_why" >&2
             return 1
         fi
+        # An override may ask for more than the host can do: say so now, not
+        # with the loader's own error halfway through the start.
         if ! probe_wine32; then
             echo "session: cannot start a 32-bit (win32) Wine session, though $host_why: $wine32_why" >&2
             return 1
