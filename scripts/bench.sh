@@ -7,7 +7,8 @@ set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 ./scripts/install-deps.sh
-read -r arch why < <(tests/wine/session.sh host-arch)
+host=$(tests/wine/session.sh host-arch)
+read -r arch why <<<"$host"
 if [ "$arch" = win32 ]; then preset=windows; else preset=windows64; fi
 echo "Benchmarking the $arch build: $why."
 cmake --preset "$preset"

@@ -8,7 +8,8 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 ./scripts/install-deps.sh
 
-read -r wine_arch wine_why < <(tests/wine/session.sh host-arch)
+host=$(tests/wine/session.sh host-arch)
+read -r wine_arch wine_why <<<"$host"
 if [ "$wine_arch" = win32 ]; then
     under_wine=(windows windows64)
     summary="Under Wine: the 32-bit and the 64-bit build ($wine_why)."
