@@ -2,8 +2,9 @@
 """Compares Framelatch.exe with the floor, a bare Win32 program doing the same
 job, under Wine in the running session; prints a Markdown table.
 
-    FRAMELATCH_SESSION=STATE FRAMELATCH_BIN=DIR FRAMELATCH_ARCH=win32|win64 FRAMELATCH_OBJDUMP=TOOL \
-        run.py [--starts N] [--presses N]
+    FRAMELATCH_SESSION=STATE FRAMELATCH_BIN=DIR FRAMELATCH_OBJDUMP=TOOL run.py [--starts N] [--presses N]
+
+Both programs must be built for the session's architecture.
 """
 import argparse
 import json
@@ -19,7 +20,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tests" / "e2e")
 from harness import BIN, ENV, WINE, DesktopTest, probe, wait_until, windows_path  # noqa: E402
 
 PRODUCT, FLOOR = "Framelatch.exe", "FramelatchFloor.exe"
-ARCH = os.environ.get("FRAMELATCH_ARCH", "win32")
+ARCH = ENV["WINEARCH"]
 OBJDUMP = os.environ.get("FRAMELATCH_OBJDUMP", "i686-w64-mingw32-objdump")
 
 

@@ -18,5 +18,4 @@ state=$(mktemp "${TMPDIR:-/tmp}/framelatch-bench.XXXXXX")
 trap 'tests/wine/session.sh stop "$state"' EXIT
 tests/wine/session.sh start "$state" "$arch"
 objdump=$(sed -n 's/^CMAKE_OBJDUMP:FILEPATH=//p' "build/$preset/CMakeCache.txt")
-FRAMELATCH_SESSION=$state FRAMELATCH_BIN=$PWD/build/$preset FRAMELATCH_ARCH=$arch FRAMELATCH_OBJDUMP=$objdump \
-    python3 bench/run.py "$@"
+FRAMELATCH_SESSION=$state FRAMELATCH_BIN=$PWD/build/$preset FRAMELATCH_OBJDUMP=$objdump python3 bench/run.py "$@"
