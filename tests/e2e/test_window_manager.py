@@ -5,8 +5,8 @@ import re
 import subprocess
 import unittest
 
-from harness import (BIN, COMMAND1, COMMAND2, ENV, WINE, WS_CAPTION, WS_MINIMIZEBOX, DesktopTest, probe,
-                     screenshot, wait_until)
+from harness import (BIN, COMMAND1, COMMAND2, ENV, FULL_FRAME, WINE, WS_CAPTION, WS_MINIMIZEBOX, DesktopTest,
+                     probe, screenshot, wait_until)
 
 # _MOTIF_WM_HINTS: flags, functions, decorations, input mode, status.
 MWM_FUNC_MINIMIZE = 0x08
@@ -46,49 +46,64 @@ def screen_area(window, margin=30):
     return f"{right - left + margin}x{bottom - top + margin}+{left}+{top}"
 
 
-class UnderAWindowManager(DesktopTest):
+class WindowManagerTest(DesktopTest):
+    def settled_target(self):
+        """Starts the stand-in and returns it once the window manager has placed
+        it: two readings in a row agree, with its whole frame shown."""
+        _, target = self.start_target()
+        last = [None]
+
+        def settled():
+            now = self.window(target["hwnd"], "Dusk Vein")
+            same = now == last[0] and now["style"] == FULL_FRAME
+            last[0] = now
+            return now if same else None
+        return wait_until(settled, what="the stand-in to settle")
+
+
+class UnderAWindowManager(WindowManagerTest):
     def wait_for_hints(self, x_id, test, what):
         return wait_until(lambda: (lambda hints: hints if hints and test(*hints) else None)(motif_hints(x_id)),
                           what=what)
 
     def test_title_bar_decoration_goes_with_tb_and_comes_back(self):
-        _, target = self.start_target()
+        target = self.settled_target()
         _, fltx = self.start_fltx()
         x_id = x_window("Dusk Vein")
         self.wait_for_hints(x_id, lambda _, decorations: decorations & MWM_DECOR_TITLE, "a title decoration")
         screenshot(SHOTS / "wm-1-before.png", screen_area(target))
 
         self.press(fltx, COMMAND2)
-        self.wait_for_style(target, target["style"] & ~WS_CAPTION)
+        self.wait_for_style(target, FULL_FRAME & ~WS_CAPTION)
         self.wait_for_hints(x_id, lambda _, decorations: not decorations & MWM_DECOR_TITLE,
                             "the title decoration to go")
         screenshot(SHOTS / "wm-2-after-TB.png", screen_area(target))
 
         self.press(fltx, COMMAND2)
-        self.wait_for_style(target, target["style"])
+        self.wait_for_style(target, FULL_FRAME)
         self.wait_for_hints(x_id, lambda _, decorations: decorations & MWM_DECOR_TITLE,
                             "the title decoration to come back")
 
     def test_minimize_function_goes_with_the_box_and_comes_back(self):
-        _, target = self.start_target()
+        target = self.settled_target()
         _, fltx = self.start_fltx()
         x_id = x_window("Dusk Vein")
         self.wait_for_hints(x_id, lambda functions, _: functions & MWM_FUNC_MINIMIZE, "a minimize function")
 
         self.press(fltx, COMMAND1)                      # Set: the box the target has stays
         self.press(fltx, COMMAND1)                      # Flip: it goes
-        self.wait_for_style(target, target["style"] & ~WS_MINIMIZEBOX)
+        self.wait_for_style(target, FULL_FRAME & ~WS_MINIMIZEBOX)
         self.wait_for_hints(x_id, lambda functions, _: not functions & MWM_FUNC_MINIMIZE,
                             "the minimize function to go")
         screenshot(SHOTS / "wm-3-after-Min-Min.png", screen_area(target))
 
         self.press(fltx, COMMAND1)                      # Set: it comes back
-        self.wait_for_style(target, target["style"])
+        self.wait_for_style(target, FULL_FRAME)
         self.wait_for_hints(x_id, lambda functions, _: functions & MWM_FUNC_MINIMIZE,
                             "the minimize function to come back")
 
 
-class WithWineDecorations(DesktopTest):
+class WithWineDecorations(WindowManagerTest):
     """Wine draws the frames itself (winecfg: the window manager does not decorate them)."""
 
     def set_decorated(self, value):
@@ -99,7 +114,7 @@ class WithWineDecorations(DesktopTest):
         self.set_decorated("N")
         self.addCleanup(self.set_decorated, "Y")
         caption = probe("caption-height")
-        _, target = self.start_target()
+        target = self.settled_target()
         _, fltx = self.start_fltx()
         x_id = x_window("Dusk Vein")
         self.assertEqual(motif_hints(x_id)[1], 0, "the window manager is asked to draw no frame of its own")

@@ -138,6 +138,8 @@ start() {
         ;;
     esac
     loader=$(loader_for "$arch")
+    # A session still recorded in STATE would be lost track of: stop it first.
+    stop
     root=$(mktemp -d "${TMPDIR:-/tmp}/framelatch-wine.XXXXXX")
 
     # Xvfb picks a free display number itself and writes it to fd 3.
