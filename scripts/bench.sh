@@ -6,10 +6,7 @@
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
-./scripts/install-deps.sh
-host=$(tests/wine/session.sh host-arch)
-read -r arch why <<<"$host"
-if [ "$arch" = win32 ]; then preset=windows; else preset=windows64; fi
+source scripts/wine-host.sh
 echo "Benchmarking the $arch build: $why."
 cmake --preset "$preset"
 cmake --build --preset "$preset" -j"$(nproc)"

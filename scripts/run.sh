@@ -6,14 +6,10 @@
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
-./scripts/install-deps.sh
-host=$(tests/wine/session.sh host-arch)
-read -r arch why <<<"$host"
-if [ "$arch" = win32 ]; then
-    preset=windows prefix=$PWD/build/wineprefix bits=32
-else
-    preset=windows64 prefix=$PWD/build/wineprefix64 bits=64
-fi
+source scripts/wine-host.sh
+bits=${arch#win}
+# build/wineprefix for the 32-bit build, build/wineprefix64 for the 64-bit one
+prefix=$PWD/build/wineprefix${bits#32}
 cmake --preset "$preset"
 cmake --build --preset "$preset" -j"$(nproc)"
 bin=$PWD/build/$preset

@@ -6,16 +6,13 @@
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
-./scripts/install-deps.sh
-
-host=$(tests/wine/session.sh host-arch)
-read -r wine_arch wine_why <<<"$host"
-if [ "$wine_arch" = win32 ]; then
+source scripts/wine-host.sh
+if [ "$arch" = win32 ]; then
     under_wine=(windows windows64)
-    summary="Under Wine: the 32-bit and the 64-bit build ($wine_why)."
+    summary="Under Wine: the 32-bit and the 64-bit build ($why)."
 else
     under_wine=(windows64)
-    summary="Under Wine: the 64-bit build only. 32-bit build not run under Wine: $wine_why."
+    summary="Under Wine: the 64-bit build only. 32-bit build not run under Wine: $why."
 fi
 echo "$summary"
 trap 'status=$?; echo "$summary"; exit $status' EXIT
