@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include <initializer_list>
+
 #include "Twips.h"
 
 namespace framelatch {
@@ -20,6 +22,14 @@ constexpr int ClientHeightTwips = 375;
 constexpr int ButtonWidthTwips = 495;
 constexpr int Command1LeftTwips = 0;
 constexpr int Command2LeftTwips = 600;
+
+SIZE ClientSizeAt(int dpi) {
+    return SIZE{TwipsToPixels(ClientWidthTwips, dpi), TwipsToPixels(ClientHeightTwips, dpi)};
+}
+
+SIZE WindowSizeAt(const DpiFunctions& dpiFunctions, int dpi) {
+    return dpiFunctions.WindowSize(ClientSizeAt(dpi), FrameStyle, FrameExStyle, dpi);
+}
 
 constexpr int Command1Id = 101;
 constexpr int Command2Id = 102;
@@ -42,13 +52,13 @@ bool Form1::Create(int showCommand) {
     windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     windowClass.lpszClassName = ClassName;
-    if (!RegisterClassExW(&windowClass)) return false;
+    // A second Form1 in the same process shares the class.
+    if (!RegisterClassExW(&windowClass) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return false;
 
-    dpi_ = SystemDpi();
-    RECT frame{0, 0, TwipsToPixels(ClientWidthTwips, dpi_), TwipsToPixels(ClientHeightTwips, dpi_)};
-    AdjustWindowRectEx(&frame, FrameStyle, FALSE, FrameExStyle);
-    windowSize_ = SIZE{frame.right - frame.left, frame.bottom - frame.top};
-
+    // Load lays the window out at the DPI of the monitor it opens on; until
+    // then it has the size it would have at the system's DPI.
+    dpi_ = DpiFunctions::SystemDpi();
+    windowSize_ = WindowSizeAt(dpiFunctions_, dpi_);
     window_ = CreateWindowExW(FrameExStyle, ClassName, Caption, FrameStyle, CW_USEDEFAULT, CW_USEDEFAULT,
                               windowSize_.cx, windowSize_.cy, nullptr, nullptr, instance_, this);
     if (!window_) return false;
@@ -88,6 +98,10 @@ LRESULT Form1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         HWND button = FocusedButton();
         return MAKELRESULT(GetDlgCtrlID(button ? button : command1_), DC_HASDEFID);
     }
+    case WM_DPICHANGED:
+        // Moved to a monitor of another scale, or that monitor's scale changed.
+        if (lParam) OnDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+        return 0;
     case WM_GETMINMAXINFO: {
         // Keeps the window at its own size, below the platform's minimum.
         auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
@@ -108,10 +122,12 @@ bool Form1::Load() {
     system_.SetOwner(window_);
     toggles_.InitialiseToggles();
 
-    font_.Reset(GdiFont::CreateMessageFont());
-    command1_ = CreateButton(Command1Caption, Command1Id, Command1LeftTwips, BS_DEFPUSHBUTTON);
-    command2_ = CreateButton(Command2Caption, Command2Id, Command2LeftTwips, BS_PUSHBUTTON);
+    command1_ = CreateButton(Command1Caption, Command1Id, BS_DEFPUSHBUTTON);
+    command2_ = CreateButton(Command2Caption, Command2Id, BS_PUSHBUTTON);
     if (!command1_ || !command2_) return false;
+    dpi_ = dpiFunctions_.WindowDpi(window_);
+    windowSize_ = WindowSizeAt(dpiFunctions_, dpi_);
+    LayOut();
 
     tooltip_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
                                CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, window_, nullptr,
@@ -122,14 +138,36 @@ bool Form1::Load() {
     return true;
 }
 
-HWND Form1::CreateButton(const wchar_t* caption, int id, int leftTwips, DWORD defaultStyle) {
+HWND Form1::CreateButton(const wchar_t* caption, int id, DWORD defaultStyle) {
+    // Placed and given its font by LayOut.
+    return CreateWindowExW(0, WC_BUTTONW, caption, WS_CHILD | WS_VISIBLE | WS_TABSTOP | defaultStyle, 0, 0, 0, 0,
+                           window_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_, nullptr);
+}
+
+void Form1::LayOut() {
     // Both buttons are as high as the client area.
-    HWND button = CreateWindowExW(0, WC_BUTTONW, caption, WS_CHILD | WS_VISIBLE | WS_TABSTOP | defaultStyle,
-                                  TwipsToPixels(leftTwips, dpi_), 0, TwipsToPixels(ButtonWidthTwips, dpi_),
-                                  TwipsToPixels(ClientHeightTwips, dpi_), window_,
-                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_, nullptr);
-    if (button && font_.Get()) SendMessageW(button, WM_SETFONT, reinterpret_cast<WPARAM>(font_.Get()), FALSE);
-    return button;
+    const int height = TwipsToPixels(ClientHeightTwips, dpi_);
+    const int width = TwipsToPixels(ButtonWidthTwips, dpi_);
+    MoveWindow(command1_, TwipsToPixels(Command1LeftTwips, dpi_), 0, width, height, TRUE);
+    MoveWindow(command2_, TwipsToPixels(Command2LeftTwips, dpi_), 0, width, height, TRUE);
+
+    // The buttons take the new font before the old one is deleted; should
+    // none be had, they keep the one they have.
+    if (HFONT font = dpiFunctions_.CreateMessageFont(dpi_)) {
+        for (HWND button : {command1_, command2_}) {
+            SendMessageW(button, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+        }
+        font_.Reset(font);
+    }
+}
+
+void Form1::OnDpiChanged(int dpi, const RECT& suggested) {
+    dpi_ = dpi;
+    windowSize_ = SIZE{suggested.right - suggested.left, suggested.bottom - suggested.top};
+    LayOut();
+    // Where the platform suggests, the window keeps its place at the new scale.
+    SetWindowPos(window_, nullptr, suggested.left, suggested.top, windowSize_.cx, windowSize_.cy,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void Form1::AddTooltip(HWND button, const wchar_t* text) {

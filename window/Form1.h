@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "DpiFunctions.h"
 #include "FrameToggles.h"
 #include "GdiFont.h"
 #include "User32WindowSystem.h"
@@ -32,7 +33,9 @@ private:
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
 
     bool Load();
-    HWND CreateButton(const wchar_t* caption, int id, int leftTwips, DWORD defaultStyle);
+    HWND CreateButton(const wchar_t* caption, int id, DWORD defaultStyle);
+    void LayOut();
+    void OnDpiChanged(int dpi, const RECT& suggested);
     void AddTooltip(HWND button, const wchar_t* text);
     void OnActivate(WPARAM wParam);
     void OnCommand(WPARAM wParam);
@@ -44,6 +47,8 @@ private:
     HWND command2_ = nullptr;
     HWND tooltip_ = nullptr;
     HWND lastFocus_ = nullptr;
+    DpiFunctions dpiFunctions_;
+    // The DPI the window is laid out at, and its size there.
     int dpi_ = 96;
     SIZE windowSize_{};
     GdiFont font_;

@@ -19,10 +19,6 @@ public:
         font_ = font;
     }
 
-    // The font the system uses in message boxes and dialogs; a bare button
-    // would otherwise draw in the raw System font.
-    static HFONT CreateMessageFont();
-
 private:
     HFONT font_ = nullptr;
 };

@@ -10,8 +10,4 @@ inline constexpr int TwipsPerInch = 1440;
 // the nearest pixel.
 inline int TwipsToPixels(int twips, int dpi) { return MulDiv(twips, dpi, TwipsPerInch); }
 
-// Dots per inch of the screen as the system reports them to a DPI-aware
-// program.
-int SystemDpi();
-
 }  // namespace framelatch

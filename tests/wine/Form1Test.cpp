@@ -1,14 +1,24 @@
 // Form1 in this process, where its fonts and metrics can be read directly.
 #include <windows.h>
 
+#include <commctrl.h>
+#include <tlhelp32.h>
+
 #include <gtest/gtest.h>
 
 #include <cwchar>
+#include <iterator>
+#include <set>
+#include <string>
+#include <vector>
 
+#include "DpiFunctions.h"
 #include "Form1.h"
 
 namespace framelatch {
 namespace {
+
+constexpr int Command2Id = 102;
 
 LOGFONTW FontOf(HWND control) {
     LOGFONTW font{};
@@ -16,31 +26,203 @@ LOGFONTW FontOf(HWND control) {
     return font;
 }
 
-TEST(Form1, ButtonsUseTheSystemMessageFont) {
-    Form1 form(GetModuleHandleW(nullptr));
-    ASSERT_TRUE(form.Create(SW_SHOWNOACTIVATE));
-
+NONCLIENTMETRICSW SystemMetrics() {
     NONCLIENTMETRICSW metrics{};
     metrics.cbSize = sizeof(metrics);
-    ASSERT_TRUE(SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0));
+    EXPECT_TRUE(SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0));
+    return metrics;
+}
 
-    int buttons = 0;
-    for (HWND child = GetWindow(form.Handle(), GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-        ++buttons;
-        ASSERT_NE(SendMessageW(child, WM_GETFONT, 0, 0), 0) << "a button without a font draws in the System font";
-        const LOGFONTW font = FontOf(child);
+// Runs the messages that are waiting; returns whether WM_QUIT was among them.
+bool PumpMessages() {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) return true;
+        DispatchMessageW(&message);
+    }
+    return false;
+}
+
+// Pumps messages until `condition` holds, for at most five seconds.
+template <typename Condition>
+bool PumpUntil(Condition condition) {
+    const ULONGLONG deadline = GetTickCount64() + 5000;
+    while (!condition()) {
+        if (GetTickCount64() > deadline) return false;
+        PumpMessages();
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    }
+    return true;
+}
+
+RECT WindowRect(HWND window) {
+    RECT rect{};
+    GetWindowRect(window, &rect);
+    return rect;
+}
+
+RECT ClientRectIn(HWND parent, HWND control) {
+    RECT rect = WindowRect(control);
+    MapWindowPoints(HWND_DESKTOP, parent, reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
+SIZE ClientSize(HWND window) {
+    RECT rect{};
+    GetClientRect(window, &rect);
+    return SIZE{rect.right, rect.bottom};
+}
+
+std::set<std::wstring> LoadedModules() {
+    std::set<std::wstring> modules;
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return modules;
+    MODULEENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Module32FirstW(snapshot, &entry); more; more = Module32NextW(snapshot, &entry)) {
+        modules.insert(entry.szModule);
+    }
+    CloseHandle(snapshot);
+    return modules;
+}
+
+class Form1Test : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(form_.Create(SW_SHOWNOACTIVATE)); }
+    void TearDown() override {
+        if (form_.Handle()) DestroyWindow(form_.Handle());
+        PumpMessages();
+    }
+
+    std::vector<HWND> Buttons() const {
+        std::vector<HWND> buttons;
+        for (HWND child = GetWindow(form_.Handle(), GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+            buttons.push_back(child);
+        }
+        return buttons;
+    }
+
+    // The tooltip window that Form1 owns.
+    HWND Tooltip() const {
+        HWND tooltip = nullptr;
+        while ((tooltip = FindWindowExW(nullptr, tooltip, TOOLTIPS_CLASSW, nullptr))) {
+            if (GetWindow(tooltip, GW_OWNER) == form_.Handle()) return tooltip;
+        }
+        return nullptr;
+    }
+
+    // What the platform suggests on a change to `dpi`: the window a little
+    // further on, with room for the client area of that DPI in its frame.
+    RECT Suggested(SIZE client) const {
+        const RECT window = WindowRect(form_.Handle());
+        const SIZE now = ClientSize(form_.Handle());
+        const LONG left = window.left + 40;
+        const LONG top = window.top + 30;
+        return RECT{left, top, left + (window.right - window.left) - now.cx + client.cx,
+                    top + (window.bottom - window.top) - now.cy + client.cy};
+    }
+
+    Form1 form_{GetModuleHandleW(nullptr)};
+};
+
+TEST_F(Form1Test, ButtonsUseTheSystemMessageFont) {
+    const NONCLIENTMETRICSW metrics = SystemMetrics();
+    const std::vector<HWND> buttons = Buttons();
+    ASSERT_EQ(buttons.size(), 2u);
+    for (HWND button : buttons) {
+        ASSERT_NE(SendMessageW(button, WM_GETFONT, 0, 0), 0) << "a button without a font draws in the System font";
+        const LOGFONTW font = FontOf(button);
         EXPECT_STREQ(font.lfFaceName, metrics.lfMessageFont.lfFaceName);
         EXPECT_EQ(font.lfHeight, metrics.lfMessageFont.lfHeight);
     }
-    EXPECT_EQ(buttons, 2);
 
-    DestroyWindow(form.Handle());
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        if (message.message == WM_QUIT) break;
-        DispatchMessageW(&message);
+    DestroyWindow(form_.Handle());
+    EXPECT_TRUE(PumpMessages()) << "destroying the window ends the program's loop";
+}
+
+struct LayoutAtDpi {
+    int dpi;
+    SIZE client;
+    RECT command1;
+    RECT command2;
+};
+
+TEST_F(Form1Test, LaysItselfOutAgainWhenItsDpiChanges) {
+    const HWND window = form_.Handle();
+    const int systemDpi = DpiFunctions::SystemDpi();
+    const LONG systemFontHeight = SystemMetrics().lfMessageFont.lfHeight;
+    ASSERT_EQ(systemDpi, 96) << "the session runs at 96 DPI";
+
+    // 1095 x 375 twips of client area; the buttons 495 twips wide, at 0 and 600.
+    const LayoutAtDpi layouts[] = {
+        {144, {110, 38}, {0, 0, 50, 38}, {60, 0, 110, 38}},
+        {96, {73, 25}, {0, 0, 33, 25}, {40, 0, 73, 25}},
+    };
+    for (const LayoutAtDpi& layout : layouts) {
+        SCOPED_TRACE(testing::Message() << layout.dpi << " DPI");
+        const HFONT oldFont = reinterpret_cast<HFONT>(SendMessageW(Buttons()[0], WM_GETFONT, 0, 0));
+        RECT suggested = Suggested(layout.client);
+        SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(layout.dpi, layout.dpi), reinterpret_cast<LPARAM>(&suggested));
+
+        const RECT placed = WindowRect(window);
+        EXPECT_TRUE(EqualRect(&placed, &suggested)) << "the window takes the suggested rectangle";
+        const SIZE client = ClientSize(window);
+        EXPECT_NEAR(client.cx, layout.client.cx, 1);
+        EXPECT_NEAR(client.cy, layout.client.cy, 1);
+
+        const std::vector<HWND> buttons = Buttons();
+        ASSERT_EQ(buttons.size(), 2u);
+        const RECT expectedRects[] = {layout.command1, layout.command2};
+        for (size_t i = 0; i < buttons.size(); ++i) {
+            const RECT rect = ClientRectIn(window, buttons[i]);
+            const RECT& expected = expectedRects[i];
+            EXPECT_NEAR(rect.left, expected.left, 1);
+            EXPECT_NEAR(rect.top, expected.top, 1);
+            EXPECT_NEAR(rect.right, expected.right, 1);
+            EXPECT_NEAR(rect.bottom, expected.bottom, 1);
+            EXPECT_NEAR(FontOf(buttons[i]).lfHeight, MulDiv(systemFontHeight, layout.dpi, systemDpi), 1);
+        }
+        EXPECT_EQ(SendMessageW(buttons[0], WM_GETFONT, 0, 0), SendMessageW(buttons[1], WM_GETFONT, 0, 0));
+        EXPECT_EQ(GetObjectType(oldFont), 0u) << "the font of the previous DPI is deleted";
     }
-    EXPECT_EQ(message.message, static_cast<UINT>(WM_QUIT)) << "destroying the window ends the program's loop";
+}
+
+TEST_F(Form1Test, TooltipsShowAtTheButtonsNewPlaceAfterADpiChange) {
+    RECT suggested = Suggested(SIZE{110, 38});
+    SendMessageW(form_.Handle(), WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&suggested));
+    const HWND tooltip = Tooltip();
+    ASSERT_NE(tooltip, nullptr);
+
+    // Command2's middle at 144 DPI lies beyond the right edge the window had at 96.
+    const HWND command2 = GetDlgItem(form_.Handle(), Command2Id);
+    const RECT inClient = ClientRectIn(form_.Handle(), command2);
+    ASSERT_GT((inClient.left + inClient.right) / 2, 73);
+    const RECT button = WindowRect(command2);
+    SetCursorPos((button.left + button.right) / 2, (button.top + button.bottom) / 2);
+
+    wchar_t text[80] = L"";
+    TOOLINFOW tool{};
+    tool.cbSize = sizeof(tool);
+    ASSERT_TRUE(PumpUntil([&] {
+        return IsWindowVisible(tooltip) && SendMessageW(tooltip, TTM_GETCURRENTTOOLW, 0,
+                                                        reinterpret_cast<LPARAM>(&tool)) &&
+               tool.uId == reinterpret_cast<UINT_PTR>(command2);
+    })) << "no tooltip for TB under the pointer";
+    tool.lpszText = text;
+    SendMessageW(tooltip, TTM_GETTEXTW, std::size(text), reinterpret_cast<LPARAM>(&tool));
+    EXPECT_STREQ(text, L"タイトルバーを切り替えます");
+}
+
+TEST(DpiFunctions, LooksUpTheDpiCallsInTheLoadedUser32Only) {
+    const std::set<std::wstring> before = LoadedModules();
+    ASSERT_FALSE(before.empty());
+    const DpiFunctions functions;
+    EXPECT_GT(functions.WindowDpi(GetDesktopWindow()), 0);
+    EXPECT_GT(functions.WindowSize(SIZE{73, 25}, WS_CAPTION | WS_SYSMENU, WS_EX_TOOLWINDOW, 96).cy, 25);
+    const HFONT font = functions.CreateMessageFont(144);
+    EXPECT_NE(font, nullptr);
+    DeleteObject(font);
+    EXPECT_EQ(LoadedModules(), before) << "the lookup loaded a module";
 }
 
 }  // namespace

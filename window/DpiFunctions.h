@@ -1,0 +1,41 @@
+#pragma once
+
+#include <windows.h>
+
+namespace framelatch {
+
+// The per-monitor DPI calls of user32 (Windows 10 1607 and later), looked up
+// at run time in the user32 the program already has loaded, so that the
+// program still starts on Windows 7 and 8.1. Where they are missing the
+// program is system-DPI aware, and the system's DPI stands in for each
+// window's own.
+class DpiFunctions {
+public:
+    DpiFunctions();
+
+    // Dots per inch of the screen as the system reports them to a DPI-aware
+    // program: the DPI of the primary monitor when the session started.
+    static int SystemDpi();
+
+    // Dots per inch that `window` is laid out at: its monitor's, when the
+    // program is per-monitor aware.
+    int WindowDpi(HWND window) const;
+
+    // Size of a window with these styles whose client area is `client` at `dpi`.
+    SIZE WindowSize(SIZE client, DWORD style, DWORD exStyle, int dpi) const;
+
+    // The font the system uses in message boxes and dialogs, at `dpi`; the
+    // caller owns it.
+    HFONT CreateMessageFont(int dpi) const;
+
+private:
+    using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
+    using AdjustWindowRectExForDpiFunction = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
+    using SystemParametersInfoForDpiFunction = BOOL(WINAPI*)(UINT, UINT, void*, UINT, UINT);
+
+    GetDpiForWindowFunction getDpiForWindow_ = nullptr;
+    AdjustWindowRectExForDpiFunction adjustWindowRectExForDpi_ = nullptr;
+    SystemParametersInfoForDpiFunction systemParametersInfoForDpi_ = nullptr;
+};
+
+}  // namespace framelatch
