@@ -24,6 +24,7 @@ class WindowAndButtons(DesktopTest):
         self.assertTrue(ex_style & WS_EX_TOOLWINDOW, "a thin tool-window title bar and no taskbar button")
         self.assertFalse(ex_style & (WS_EX_APPWINDOW | WS_EX_TOPMOST))
         self.assertEqual(fltx["clientSize"], [73, 25])
+        self.assertEqual(fltx["dpiAwareness"], "per-monitor", "crisp on monitors of every scale")
 
         children = fltx["children"]
         self.assertEqual([(c["id"], c["className"], c["text"]) for c in children],

@@ -24,12 +24,61 @@ EXPECTED = {
     "win64": ("pei-x86-64", "020b", "PE32+", "amd64"),
 }
 
+# Every function the program may import, by DLL: what it imports today, each
+# one in Windows 7 by the "Minimum supported client" of the Windows
+# documentation (Windows 2000, XP or Vista for all of them). The calls that
+# Windows 7 lacks (GetDpiForWindow, AdjustWindowRectExForDpi,
+# SystemParametersInfoForDpi: Windows 10 1607) are looked up at run time and
+# must never be imported: a program that imports them does not start there.
+WINDOWS_7_IMPORTS = {
+    "comctl32.dll": {"InitCommonControlsEx"},
+    "gdi32.dll": {"CreateFontIndirectW", "DeleteObject", "GetDeviceCaps"},
+    "kernel32.dll": {
+        "DeleteCriticalSection", "EnterCriticalSection", "FreeLibrary", "GetLastError", "GetModuleHandleA",
+        "GetModuleHandleW", "GetProcAddress", "GetStartupInfoW", "InitializeCriticalSection",
+        "LeaveCriticalSection", "LoadLibraryA", "MulDiv", "SetLastError", "SetUnhandledExceptionFilter", "Sleep",
+        "TlsGetValue", "VirtualProtect", "VirtualQuery",
+        "__C_specific_handler",                     # 64-bit structured exception handling
+    },
+    "user32.dll": {
+        "AdjustWindowRectEx", "CreateWindowExW", "DefWindowProcW", "DestroyWindow", "DispatchMessageW",
+        "FindWindowA", "GetDC", "GetDlgCtrlID", "GetFocus", "GetMessageW", "GetWindowLongA", "GetWindowLongW",
+        "GetWindowLongPtrW", "IsDialogMessageW", "IsIconic", "LoadCursorW", "LoadIconW", "MessageBoxW",
+        "MoveWindow", "PostQuitMessage", "RegisterClassExW", "ReleaseDC", "SendMessageW", "SetFocus",
+        "SetWindowLongA", "SetWindowLongW", "SetWindowLongPtrW", "SetWindowPos", "ShowWindow",
+        "SystemParametersInfoW", "TranslateMessage",
+    },
+    # The C runtime that every Windows has carried since Windows 2000, used by
+    # the MinGW-w64 start-up code; all of these are in Windows 7's copy.
+    "msvcrt.dll": {
+        "__iob_func", "__p__commode", "__p__fmode", "__p__wcmdln", "__set_app_type", "__setusermatherr",
+        "__wgetmainargs", "__winitenv", "_amsg_exit", "_cexit", "_commode", "_fmode", "_initterm", "_iob",
+        "_onexit", "_wcmdln", "abort", "calloc", "exit", "fprintf", "free", "fwrite", "malloc", "memcpy",
+        "signal", "strlen", "strncmp", "vfprintf",
+    },
+}
+
 ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"
 ASM_V3 = "{urn:schemas-microsoft-com:asm.v3}"
+WINDOWS_SETTINGS_2005 = "{http://schemas.microsoft.com/SMI/2005/WindowsSettings}"
+WINDOWS_SETTINGS_2016 = "{http://schemas.microsoft.com/SMI/2016/WindowsSettings}"
 
 
 def headers():
     return subprocess.run([OBJDUMP, "-p", "-h", str(EXE)], check=True, capture_output=True, text=True).stdout
+
+
+def imported_functions():
+    """(DLL, function) for every function the program imports by name."""
+    imports, dll = set(), None
+    for line in headers().splitlines():
+        if match := re.match(r"\s*DLL Name: (\S+)", line):
+            dll = match.group(1).lower()
+        elif not line.strip():
+            dll = None
+        elif dll and (match := re.match(r"\s*[0-9a-fA-F]+\s+\d+\s+(\S+)$", line)):
+            imports.add((dll, match.group(1)))
+    return imports
 
 
 def embedded_manifest():
@@ -51,6 +100,12 @@ class ProgramFile(unittest.TestCase):
         imports = {name.lower() for name in re.findall(r"DLL Name: (\S+)", text)}
         self.assertTrue(imports, "no imports found")
         self.assertLessEqual(imports, SYSTEM_DLLS, f"imports beyond the system's own DLLs: {imports - SYSTEM_DLLS}")
+
+    def test_imports_only_functions_that_windows_7_has(self):
+        imports = imported_functions()
+        self.assertIn(("user32.dll", "CreateWindowExW"), imports, "the import table was not read")
+        allowed = {(dll, name) for dll, names in WINDOWS_7_IMPORTS.items() for name in names}
+        self.assertEqual(sorted(imports - allowed), [], "imports that Windows 7 may lack")
 
     def test_has_aslr_and_dep_with_relocations_to_move_it(self):
         text = headers()
@@ -74,6 +129,13 @@ class ProgramFile(unittest.TestCase):
         controls = [d for d in manifest.iter(f"{ASM_V1}assemblyIdentity")
                     if d.get("name") == "Microsoft.Windows.Common-Controls"]
         self.assertEqual([c.get("version") for c in controls], ["6.0.0.0"])
+
+    def test_manifest_asks_for_per_monitor_dpi_and_system_dpi_before_windows_10(self):
+        manifest = embedded_manifest()
+        awareness = manifest.find(f".//{WINDOWS_SETTINGS_2016}dpiAwareness")
+        self.assertIsNotNone(awareness, "no dpiAwareness: blurry on a monitor of another scale")
+        self.assertEqual([value.strip() for value in awareness.text.split(",")], ["PerMonitorV2", "PerMonitor"])
+        self.assertEqual(manifest.find(f".//{WINDOWS_SETTINGS_2005}dpiAware").text.strip(), "true")
 
 
 if __name__ == "__main__":

@@ -85,6 +85,21 @@ void DescribeCommon(Json& json, HWND window) {
     json.Key("screenRect").Rect(frame);
 }
 
+// How the window scales: the DPI awareness it was created with. (Wine 8 does
+// not tell per-monitor v2 from v1; the manifest test checks which is asked for.)
+const wchar_t* DpiAwarenessOf(HWND window) {
+    switch (GetAwarenessFromDpiAwarenessContext(GetWindowDpiAwarenessContext(window))) {
+    case DPI_AWARENESS_UNAWARE:
+        return L"unaware";
+    case DPI_AWARENESS_SYSTEM_AWARE:
+        return L"system";
+    case DPI_AWARENESS_PER_MONITOR_AWARE:
+        return L"per-monitor";
+    default:
+        return L"invalid";
+    }
+}
+
 void DescribeWindow(Json& json, HWND window) {
     json.Open('{');
     DescribeCommon(json, window);
@@ -96,6 +111,7 @@ void DescribeWindow(Json& json, HWND window) {
     json.Key("clientOrigin").Open('[').Number(origin.x).Number(origin.y).Close(']');
     json.Key("owner").Number(Handle(GetWindow(window, GW_OWNER)));
     json.Key("iconic").Bool(IsIconic(window));
+    json.Key("dpiAwareness").Text(DpiAwarenessOf(window));
 
     GUITHREADINFO thread{};
     thread.cbSize = sizeof(thread);
