@@ -13,6 +13,7 @@ if [ "$arch" = win32 ]; then
 else
     under_wine=(windows64)
     summary="Under Wine: the 64-bit build only. 32-bit build not run under Wine: $why."
+    summary+=" The tests that run it beside the 64-bit build are skipped."
 fi
 echo "$summary"
 trap 'status=$?; echo "$summary"; exit $status' EXIT

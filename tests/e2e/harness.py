@@ -7,6 +7,7 @@ import json
 import os
 import shlex
 import subprocess
+import sys
 import tempfile
 import time
 import unittest
@@ -14,6 +15,9 @@ from pathlib import Path
 
 BIN = Path(os.environ.get("FRAMELATCH_BIN", Path(__file__).resolve().parents[2] / "build" / "windows"))
 SESSION_STATE = Path(os.environ.get("FRAMELATCH_SESSION", BIN / "tests" / "wine-session.env"))
+SESSION_SCRIPT = Path(__file__).resolve().parents[1] / "wine" / "session.sh"
+# What ctest counts as a skipped test.
+SKIPPED = 77
 
 WS_CAPTION = 0x00C00000
 WS_MINIMIZEBOX = 0x00020000
@@ -35,10 +39,10 @@ TOOLTIP_MIN = "最小化ボタンを切り替えます"
 TOOLTIP_TB = "タイトルバーを切り替えます"
 
 
-def session_env():
-    """The session's environment variables, read from its state file."""
+def session_env(state=SESSION_STATE):
+    """A session's environment variables, read from its state file."""
     env = dict(os.environ)
-    out = subprocess.run(["bash", "-c", f"source {shlex.quote(str(SESSION_STATE))} && env -0"],
+    out = subprocess.run(["bash", "-c", f"source {shlex.quote(str(state))} && env -0"],
                          check=True, capture_output=True).stdout
     for item in out.split(b"\0"):
         if b"=" in item:
@@ -51,6 +55,21 @@ ENV = session_env()
 # The session's own loader: a 64-bit session never goes through the `wine`
 # wrapper, which would pick the 32-bit loader whenever it is installed.
 WINE = ENV["WINELOADER"]
+
+
+def host_runs_32_bit_code():
+    """(whether this host runs 32-bit programs under Wine, why), as the session decides it."""
+    arch, why = subprocess.run([str(SESSION_SCRIPT), "host-arch"], check=True, capture_output=True, text=True,
+                               timeout=60).stdout.strip().split(" ", 1)
+    return arch == "win32", why
+
+
+def main():
+    """Runs the calling module's tests; exits with SKIPPED when every one was skipped."""
+    result = unittest.main(module="__main__", exit=False, verbosity=2).result
+    if not result.wasSuccessful():
+        sys.exit(1)
+    sys.exit(SKIPPED if result.testsRun and len(result.skipped) == result.testsRun else 0)
 
 
 def wait_until(condition, timeout=10.0, what="condition"):
@@ -69,11 +88,13 @@ def windows_path(path):
     return "Z:" + str(Path(path).resolve()).replace("/", "\\")
 
 
-def probe(*args):
+def probe(*args, env=None):
+    """What the probe reports, run in the session of `env` (the test run's own by default)."""
+    env = env or ENV
     # Output goes through a file, not a pipe: a Wine process may start a helper
     # (the desktop process) that inherits the pipe and keeps it open long after.
     with tempfile.TemporaryFile() as out:
-        subprocess.run([WINE, str(BIN / "probe.exe"), *map(str, args)], env=ENV, check=True,
+        subprocess.run([env["WINELOADER"], str(BIN / "probe.exe"), *map(str, args)], env=env, check=True,
                        stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.DEVNULL, timeout=60)
         out.seek(0)
         return json.loads(out.read().decode("utf-8"))
@@ -106,11 +127,13 @@ def centre(rect):
 
 
 class Program:
-    """A Windows program started in the session; killed by PID if still running at the end."""
+    """A Windows program from the build folder `bin`, started in the session of
+    `env`; killed by PID if still running at the end."""
 
-    def __init__(self, exe, *args, env=None):
+    def __init__(self, exe, *args, env=None, bin=BIN):
         self.window = None
-        self.process = subprocess.Popen([WINE, str(BIN / exe), *map(str, args)], env=env or ENV,
+        self.env = env or ENV
+        self.process = subprocess.Popen([self.env["WINELOADER"], str(bin / exe), *map(str, args)], env=self.env,
                                         stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                         stderr=subprocess.DEVNULL)
 
@@ -120,7 +143,8 @@ class Program:
     def stop(self):
         """Closes the program's window as a user would; kills it only if that fails."""
         if self.running() and self.window:
-            subprocess.run([WINE, str(BIN / "probe.exe"), "close", str(self.window["hwnd"])], env=ENV,
+            subprocess.run([self.env["WINELOADER"], str(BIN / "probe.exe"), "close", str(self.window["hwnd"])],
+                           env=self.env,
                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                            timeout=60)
             try:
@@ -135,44 +159,49 @@ class Program:
 class DesktopTest(unittest.TestCase):
     """A test that starts programs on the shared desktop and leaves it empty again."""
 
+    # The sessions whose desktops the test uses, by their environments.
+    sessions = (ENV,)
+
+    def desktops_empty(self, boxes_too=False):
+        return all(not probe("windows", "FLTX", env=env) and not probe("windows", "Dusk Vein", env=env)
+                   and not (boxes_too and probe("boxes", env=env)) for env in self.sessions)
+
     def setUp(self):
         self.programs = []
         self.addCleanup(self.stop_programs)
-        wait_until(lambda: not probe("windows", "FLTX") and not probe("windows", "Dusk Vein"),
-                   what="an empty desktop left by the previous test")
+        wait_until(self.desktops_empty, what="an empty desktop left by the previous test")
 
     def stop_programs(self):
         for program in reversed(self.programs):
             program.stop()
-        wait_until(lambda: not probe("windows", "FLTX") and not probe("windows", "Dusk Vein")
-                   and not probe("boxes"), what="the test's windows to go away")
+        wait_until(lambda: self.desktops_empty(boxes_too=True), what="the test's windows to go away")
 
-    def start(self, exe, *args, env=None):
-        program = Program(exe, *args, env=env)
+    def start(self, exe, *args, env=None, bin=BIN):
+        program = Program(exe, *args, env=env, bin=bin)
         self.programs.append(program)
         return program
 
-    def start_with_window(self, exe, title, *args, env=None):
+    def start_with_window(self, exe, title, *args, env=None, bin=BIN):
         """Starts a program and waits for its new visible window titled `title`."""
-        known = {w["hwnd"] for w in probe("windows", title)}
-        program = self.start(exe, *args, env=env)
-        program.window = wait_until(lambda: next((w for w in probe("windows", title)
+        known = {w["hwnd"] for w in probe("windows", title, env=env)}
+        program = self.start(exe, *args, env=env, bin=bin)
+        program.window = wait_until(lambda: next((w for w in probe("windows", title, env=env)
                                                   if w["hwnd"] not in known and w["visible"]), None),
                                     what=f"{exe}'s window {title!r}")
         return program, program.window
 
-    def start_fltx(self, env=None):
+    def start_fltx(self, env=None, bin=BIN):
         """Starts Framelatch.exe; returns (program, window)."""
-        return self.start_with_window("Framelatch.exe", "FLTX", env=env)
+        return self.start_with_window("Framelatch.exe", "FLTX", env=env, bin=bin)
 
-    def start_target(self, style=None, title="Dusk Vein"):
+    def start_target(self, style=None, title="Dusk Vein", bin=BIN):
         """Starts the stand-in target; returns (program, window)."""
         args = ["--title", title] + (["--style", f"{style:08X}"] if style is not None else [])
-        return self.start_with_window("DuskVein.exe", title, *args)
+        return self.start_with_window("DuskVein.exe", title, *args, bin=bin)
 
     @staticmethod
-    def window(hwnd, title="FLTX"):
-        return next((w for w in probe("windows", title) if w["hwnd"] == hwnd), None)
+    def window(hwnd, title="FLTX", env=None):
+        return next((w for w in probe("windows", title, env=env) if w["hwnd"] == hwnd), None)
 
     @staticmethod
     def button(window, control_id):
@@ -199,5 +228,5 @@ class DesktopTest(unittest.TestCase):
         wait_until(lambda: self.target_style(target) == style,
                    what=f"target style {style:#010x} (now {self.target_style(target) or 0:#010x})")
 
-    def box_of(self, window):
-        return next((b for b in probe("boxes") if b["owner"] == window["hwnd"]), None)
+    def box_of(self, window, env=None):
+        return next((b for b in probe("boxes", env=env) if b["owner"] == window["hwnd"]), None)

@@ -100,6 +100,21 @@ const wchar_t* DpiAwarenessOf(HWND window) {
     }
 }
 
+// 32 or 64: the kind of program that owns a window (0 when it cannot be told).
+int BitsOfProcess(DWORD pid) {
+    BOOL probeIsWow64 = FALSE;
+    IsWow64Process(GetCurrentProcess(), &probeIsWow64);
+    const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (!process) return 0;
+    BOOL isWow64 = FALSE;
+    const BOOL known = IsWow64Process(process, &isWow64);
+    CloseHandle(process);
+    if (!known) return 0;
+    if (isWow64) return 32;
+    // Not under WoW64: a program native to this system, which is 64-bit if this probe is, or runs under WoW64.
+    return (sizeof(void*) == 8 || probeIsWow64) ? 64 : 32;
+}
+
 void DescribeWindow(Json& json, HWND window) {
     json.Open('{');
     DescribeCommon(json, window);
@@ -112,6 +127,9 @@ void DescribeWindow(Json& json, HWND window) {
     json.Key("owner").Number(Handle(GetWindow(window, GW_OWNER)));
     json.Key("iconic").Bool(IsIconic(window));
     json.Key("dpiAwareness").Text(DpiAwarenessOf(window));
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    json.Key("bits").Number(BitsOfProcess(pid));
 
     GUITHREADINFO thread{};
     thread.cbSize = sizeof(thread);

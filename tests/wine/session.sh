@@ -6,11 +6,13 @@
 #                                       (win32 or win64), then why, on one line
 #   session.sh loader ARCH              print the Wine loader for ARCH; fails, saying
 #                                       why, when this host cannot run ARCH
-#   session.sh start STATE ARCH [window-manager]
+#   session.sh start STATE ARCH [window-manager | beside OTHER]
 #                                       boot a win32 or win64 session, write its
 #                                       settings to STATE; with window-manager, a
 #                                       real one (openbox) draws the frames, as on a
-#                                       Linux desktop, instead of Wine itself
+#                                       Linux desktop, instead of Wine itself; with
+#                                       beside, a second prefix with a server of its
+#                                       own on the display of the session in OTHER
 #   session.sh stop STATE               stop that session and remove its folder
 #   session.sh run STATE PROGRAM ARGS   run a Windows program in the session
 #   session.sh env STATE COMMAND ARGS   run a Linux command with the session's settings
@@ -129,9 +131,13 @@ prepare_prefix() {
 }
 
 start() {
-    local arch=${1:?usage: session.sh start STATE win32|win64 [window-manager]} frames=${2:-wine} loader root
+    local arch=${1:?usage: session.sh start STATE win32|win64 [window-manager | beside OTHER]} frames=${2:-wine}
+    local other=${3:-} loader root display xvfb_pid=
     case "$frames" in
     wine | window-manager) ;;
+    beside)
+        [ -s "$other" ] || { echo "session: no session to start beside in '$other'" >&2; exit 2; }
+        ;;
     *)
         echo "session: unknown option '$frames'" >&2
         exit 2
@@ -142,20 +148,26 @@ start() {
     stop
     root=$(mktemp -d "${TMPDIR:-/tmp}/framelatch-wine.XXXXXX")
 
-    # Xvfb picks a free display number itself and writes it to fd 3.
-    Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset \
-        3>"$root/display" >"$root/xvfb.log" 2>&1 </dev/null &
-    local xvfb_pid=$!
-    if ! wait_for 20 grep -q '[0-9]' "$root/display"; then
-        echo "session: Xvfb did not start" >&2
-        cat "$root/xvfb.log" >&2
-        kill "$xvfb_pid" 2>/dev/null || true
-        rm -rf "$root"
-        exit 1
+    if [ "$frames" = beside ]; then
+        # shellcheck disable=SC1090
+        display=$(source "$other" && echo "$DISPLAY")
+    else
+        # Xvfb picks a free display number itself and writes it to fd 3.
+        Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset \
+            3>"$root/display" >"$root/xvfb.log" 2>&1 </dev/null &
+        xvfb_pid=$!
+        if ! wait_for 20 grep -q '[0-9]' "$root/display"; then
+            echo "session: Xvfb did not start" >&2
+            cat "$root/xvfb.log" >&2
+            kill "$xvfb_pid" 2>/dev/null || true
+            rm -rf "$root"
+            exit 1
+        fi
+        display=:$(tr -dc '0-9' <"$root/display")
     fi
 
     cat >"$state" <<STATE
-export DISPLAY=:$(tr -dc '0-9' <"$root/display")
+export DISPLAY=$display
 export WINEPREFIX=$root/prefix
 export WINEARCH=$arch
 export WINELOADER=$loader
@@ -182,8 +194,11 @@ STATE
     prepare_prefix "$root/wineboot.log"
     # Without a window manager, Wine draws every frame itself; with one, Wine
     # keeps its default managed mode, as on a user's desktop.
-    if [ "$frames" = wine ]; then
+    if [ "$frames" = window-manager ]; then
+        frames="the window manager"
+    else
         "$WINELOADER" regedit /S "$here/virtual-display.reg" >>"$root/wineboot.log" 2>&1 </dev/null
+        frames=wine
     fi
     trap - ERR
     echo "session: $arch, display $DISPLAY, prefix $WINEPREFIX, frames drawn by $frames"
@@ -207,7 +222,8 @@ stop() {
     wait_for 10 bash -c '! WINEPREFIX="$0" wineserver -k0 2>/dev/null' "$WINEPREFIX" || true
     # The window manager first, while its display is still there.
     local pid
-    for pid in ${FRAMELATCH_WM_PID:-} "$FRAMELATCH_XVFB_PID"; do
+    # A session beside another has no display of its own to stop.
+    for pid in ${FRAMELATCH_WM_PID:-} ${FRAMELATCH_XVFB_PID:-}; do
         if kill "$pid" 2>/dev/null; then
             wait_for 10 bash -c '! kill -0 "$0" 2>/dev/null' "$pid" || kill -9 "$pid" 2>/dev/null || true
         fi

@@ -1,0 +1,53 @@
+"""The 32-bit and the 64-bit build together in one 64-bit prefix, as users run
+them: the recommended 32-bit Framelatch beside a 64-bit Dusk Vein, and the
+64-bit Framelatch beside a 32-bit one."""
+import os
+from pathlib import Path
+
+from harness import (BIN, COMMAND1, COMMAND2, ENV, FULL_FRAME, NOT_RUNNING, WS_CAPTION, WS_MINIMIZEBOX, DesktopTest,
+                     host_runs_32_bit_code, key, main, wait_until)
+
+WIN32_BIN = Path(os.environ.get("FRAMELATCH_WIN32_BIN", BIN.parent / "windows"))
+NO_MIN_BOX = FULL_FRAME & ~WS_MINIMIZEBOX
+
+
+class MixedBuilds(DesktopTest):
+    def setUp(self):
+        if ENV["WINEARCH"] != "win64":
+            self.skipTest("needs a 64-bit prefix; this session's is 32-bit")
+        runs_32_bit, why = host_runs_32_bit_code()
+        if not runs_32_bit:
+            self.skipTest(f"the 32-bit build cannot run under Wine here: {why}")
+        if not (WIN32_BIN / "Framelatch.exe").exists():
+            self.skipTest(f"no 32-bit build in {WIN32_BIN}: build the windows preset first")
+        super().setUp()
+
+    def check_presses_and_warning(self, fltx_bin, target_bin):
+        target_program, target = self.start_target(style=NO_MIN_BOX, bin=target_bin)
+        _, fltx = self.start_fltx(bin=fltx_bin)
+        bits = {WIN32_BIN: 32, BIN: 64}
+        self.assertEqual((fltx["bits"], target["bits"]), (bits[fltx_bin], bits[target_bin]),
+                         "the programs run as the builds they come from")
+
+        # TB flips, Min sets, TB sets, Min flips: every press changes the style.
+        for control_id, style in ((COMMAND2, NO_MIN_BOX & ~WS_CAPTION), (COMMAND1, FULL_FRAME & ~WS_CAPTION),
+                                  (COMMAND2, FULL_FRAME), (COMMAND1, NO_MIN_BOX)):
+            self.press(fltx, control_id)
+            self.wait_for_style(target, style)
+
+        target_program.stop()
+        self.press(fltx, COMMAND2)
+        box = wait_until(lambda: self.box_of(fltx), what="the not-running warning")
+        self.assertEqual((box["message"], box["text"]), (NOT_RUNNING, "Framelatch"))
+        key("Return")
+        wait_until(lambda: self.box_of(fltx) is None, what="the warning to close")
+
+    def test_32_bit_framelatch_switches_a_64_bit_target(self):
+        self.check_presses_and_warning(fltx_bin=WIN32_BIN, target_bin=BIN)
+
+    def test_64_bit_framelatch_switches_a_32_bit_target(self):
+        self.check_presses_and_warning(fltx_bin=BIN, target_bin=WIN32_BIN)
+
+
+if __name__ == "__main__":
+    main()
