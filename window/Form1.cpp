@@ -98,6 +98,11 @@ LRESULT Form1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         HWND button = FocusedButton();
         return MAKELRESULT(GetDlgCtrlID(button ? button : command1_), DC_HASDEFID);
     }
+    case WM_GETDPISCALEDSIZE:
+        // Asked before a DPI change: the size that holds the client area at
+        // the new DPI, where the platform would scale the old size instead.
+        *reinterpret_cast<SIZE*>(lParam) = WindowSizeAt(dpiFunctions_, static_cast<int>(wParam));
+        return TRUE;
     case WM_DPICHANGED:
         // Moved to a monitor of another scale, or that monitor's scale changed.
         if (lParam) OnDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));

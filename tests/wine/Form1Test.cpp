@@ -10,6 +10,7 @@
 #include <iterator>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "DpiFunctions.h"
@@ -184,6 +185,25 @@ TEST_F(Form1Test, LaysItselfOutAgainWhenItsDpiChanges) {
         }
         EXPECT_EQ(SendMessageW(buttons[0], WM_GETFONT, 0, 0), SendMessageW(buttons[1], WM_GETFONT, 0, 0));
         EXPECT_EQ(GetObjectType(oldFont), 0u) << "the font of the previous DPI is deleted";
+    }
+}
+
+TEST_F(Form1Test, AsksForTheSizeThatHoldsItsClientAreaAtTheNewDpi) {
+    using AdjustWindowRectExForDpiFunction = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
+    const auto adjust = reinterpret_cast<AdjustWindowRectExForDpiFunction>(
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "AdjustWindowRectExForDpi")));
+    ASSERT_NE(adjust, nullptr);
+    const HWND window = form_.Handle();
+    const auto style = static_cast<DWORD>(GetWindowLongW(window, GWL_STYLE));
+    const auto exStyle = static_cast<DWORD>(GetWindowLongW(window, GWL_EXSTYLE));
+
+    for (const auto& [dpi, client] : {std::pair{144, SIZE{110, 38}}, std::pair{120, SIZE{91, 31}}}) {
+        RECT expected{0, 0, client.cx, client.cy};
+        ASSERT_TRUE(adjust(&expected, style, FALSE, exStyle, dpi));
+        SIZE size{};
+        EXPECT_TRUE(SendMessageW(window, WM_GETDPISCALEDSIZE, dpi, reinterpret_cast<LPARAM>(&size)));
+        EXPECT_EQ(size.cx, expected.right - expected.left) << dpi << " DPI";
+        EXPECT_EQ(size.cy, expected.bottom - expected.top) << dpi << " DPI";
     }
 }
 
