@@ -64,6 +64,22 @@ def host_runs_32_bit_code():
     return arch == "win32", why
 
 
+# The 32-bit build's folder, which the 64-bit build's tests run beside it.
+WIN32_BIN = Path(os.environ.get("FRAMELATCH_WIN32_BIN", BIN.parent / "windows"))
+
+
+def why_no_32_bit_build_here():
+    """Why the 32-bit build cannot run in this session beside this one; None when it can."""
+    if ENV["WINEARCH"] != "win64":
+        return "needs a 64-bit prefix; this session's is 32-bit"
+    runs_32_bit, why = host_runs_32_bit_code()
+    if not runs_32_bit:
+        return f"the 32-bit build cannot run under Wine here: {why}"
+    if not (WIN32_BIN / "Framelatch.exe").exists():
+        return f"no 32-bit build in {WIN32_BIN}: build the windows preset first"
+    return None
+
+
 def main():
     """Runs the calling module's tests; exits with SKIPPED when every one was skipped."""
     result = unittest.main(module="__main__", exit=False, verbosity=2).result

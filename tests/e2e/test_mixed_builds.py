@@ -1,25 +1,16 @@
 """The 32-bit and the 64-bit build together in one 64-bit prefix, as users run
 them: the recommended 32-bit Framelatch beside a 64-bit Dusk Vein, and the
 64-bit Framelatch beside a 32-bit one."""
-import os
-from pathlib import Path
+from harness import (BIN, COMMAND1, COMMAND2, FULL_FRAME, NOT_RUNNING, WIN32_BIN, WS_CAPTION, WS_MINIMIZEBOX,
+                     DesktopTest, key, main, wait_until, why_no_32_bit_build_here)
 
-from harness import (BIN, COMMAND1, COMMAND2, ENV, FULL_FRAME, NOT_RUNNING, WS_CAPTION, WS_MINIMIZEBOX, DesktopTest,
-                     host_runs_32_bit_code, key, main, wait_until)
-
-WIN32_BIN = Path(os.environ.get("FRAMELATCH_WIN32_BIN", BIN.parent / "windows"))
 NO_MIN_BOX = FULL_FRAME & ~WS_MINIMIZEBOX
 
 
 class MixedBuilds(DesktopTest):
     def setUp(self):
-        if ENV["WINEARCH"] != "win64":
-            self.skipTest("needs a 64-bit prefix; this session's is 32-bit")
-        runs_32_bit, why = host_runs_32_bit_code()
-        if not runs_32_bit:
-            self.skipTest(f"the 32-bit build cannot run under Wine here: {why}")
-        if not (WIN32_BIN / "Framelatch.exe").exists():
-            self.skipTest(f"no 32-bit build in {WIN32_BIN}: build the windows preset first")
+        if why := why_no_32_bit_build_here():
+            self.skipTest(why)
         super().setUp()
 
     def check_presses_and_warning(self, fltx_bin, target_bin):

@@ -5,11 +5,10 @@ import os
 import unittest
 from pathlib import Path
 
-from harness import (BIN, COMMAND1, COMMAND2, ENV, FULL_FRAME, NOT_RUNNING, DesktopTest, host_runs_32_bit_code, key,
-                     probe, session_env, wait_until)
+from harness import (BIN, COMMAND1, COMMAND2, ENV, FULL_FRAME, NOT_RUNNING, WIN32_BIN, DesktopTest, key, probe,
+                     session_env, wait_until, why_no_32_bit_build_here)
 
 SECOND = session_env(Path(os.environ["FRAMELATCH_SECOND_SESSION"]))
-WIN32_BIN = Path(os.environ.get("FRAMELATCH_WIN32_BIN", BIN.parent / "windows"))
 
 
 class SecondPrefix(DesktopTest):
@@ -21,7 +20,7 @@ class SecondPrefix(DesktopTest):
         _, target = self.start_target()
 
         builds = [("this build", BIN)]
-        if ENV["WINEARCH"] == "win64" and host_runs_32_bit_code()[0] and (WIN32_BIN / "Framelatch.exe").exists():
+        if why_no_32_bit_build_here() is None:
             builds.append(("the 32-bit build", WIN32_BIN))
         for name, bin in builds:
             with self.subTest(name):
