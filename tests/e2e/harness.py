@@ -104,16 +104,43 @@ def windows_path(path):
     return "Z:" + str(Path(path).resolve()).replace("/", "\\")
 
 
+class WineToolFailed(Exception):
+    pass
+
+
+def run_wine_tool(*command, env=None):
+    """Runs a Windows command-line program (the probe, or one of Wine's own such
+    as reg) in the session of `env` and returns what it printed.
+
+    Very rarely, under a window manager, a Wine process ends with status 1
+    before it prints anything. Such a run is tried once more, and said so on
+    stderr; a tool that fails twice, or fails after printing, fails the test.
+    """
+    env = env or ENV
+    for attempt in (1, 2):
+        # Output goes through files, not pipes: a Wine process may start a helper
+        # (the desktop process) that inherits a pipe and keeps it open long after.
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            status = subprocess.run([env["WINELOADER"], *map(str, command)], env=env, stdin=subprocess.DEVNULL,
+                                    stdout=out, stderr=err, timeout=60).returncode
+            out.seek(0)
+            err.seek(0)
+            printed, complaint = out.read().decode("utf-8", "replace"), err.read().decode("utf-8", "replace")
+        if status == 0:
+            return printed
+        failure = f"{' '.join(map(str, command))} exited with {status}; stdout {printed!r}; stderr {complaint!r}"
+        if printed or attempt == 2:
+            raise WineToolFailed(failure)
+        print(f"\n{failure}; trying once more", file=sys.stderr)
+
+
 def probe(*args, env=None):
     """What the probe reports, run in the session of `env` (the test run's own by default)."""
-    env = env or ENV
-    # Output goes through a file, not a pipe: a Wine process may start a helper
-    # (the desktop process) that inherits the pipe and keeps it open long after.
-    with tempfile.TemporaryFile() as out:
-        subprocess.run([env["WINELOADER"], str(BIN / "probe.exe"), *map(str, args)], env=env, check=True,
-                       stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.DEVNULL, timeout=60)
-        out.seek(0)
-        return json.loads(out.read().decode("utf-8"))
+    return json.loads(run_wine_tool(BIN / "probe.exe", *args, env=env))
+
+
+def set_registry_value(key, name, value, kind="REG_SZ", env=None):
+    run_wine_tool("reg", "add", key, "/v", name, "/t", kind, "/d", value, "/f", env=env)
 
 
 def screenshot(path, crop=None):
@@ -148,13 +175,22 @@ class Program:
 
     def __init__(self, exe, *args, env=None, bin=BIN):
         self.window = None
+        self.exe = exe
         self.env = env or ENV
+        # Kept for the message if the program ends before it should (a file, not a pipe, as for the probe).
+        self.stderr = tempfile.TemporaryFile()
         self.process = subprocess.Popen([self.env["WINELOADER"], str(bin / exe), *map(str, args)], env=self.env,
-                                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                        stderr=subprocess.DEVNULL)
+                                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=self.stderr)
 
     def running(self):
         return self.process.poll() is None
+
+    def check_running(self):
+        """Fails at once, with what the program printed, if it has already ended."""
+        if not self.running():
+            self.stderr.seek(0)
+            raise AssertionError(f"{self.exe} ended with status {self.process.returncode}; stderr "
+                                 f"{self.stderr.read().decode('utf-8', 'replace')!r}")
 
     def stop(self):
         """Closes the program's window as a user would; kills it only if that fails."""
@@ -170,6 +206,7 @@ class Program:
         if self.running():
             self.process.kill()
         self.process.wait(timeout=30)
+        self.stderr.close()
 
 
 class DesktopTest(unittest.TestCase):
@@ -198,12 +235,16 @@ class DesktopTest(unittest.TestCase):
         return program
 
     def start_with_window(self, exe, title, *args, env=None, bin=BIN):
-        """Starts a program and waits for its new visible window titled `title`."""
+        """Starts a program and waits for its new visible window titled `title`;
+        a program that ends first fails the wait at once, with what it printed."""
         known = {w["hwnd"] for w in probe("windows", title, env=env)}
         program = self.start(exe, *args, env=env, bin=bin)
-        program.window = wait_until(lambda: next((w for w in probe("windows", title, env=env)
-                                                  if w["hwnd"] not in known and w["visible"]), None),
-                                    what=f"{exe}'s window {title!r}")
+
+        def shown():
+            program.check_running()
+            return next((w for w in probe("windows", title, env=env) if w["hwnd"] not in known and w["visible"]),
+                        None)
+        program.window = wait_until(shown, timeout=20, what=f"{exe}'s window {title!r}")
         return program, program.window
 
     def start_fltx(self, env=None, bin=BIN):

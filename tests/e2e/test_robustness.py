@@ -1,11 +1,11 @@
 """Framelatch.exe under load and under awkward conditions: thousands of presses,
 a target that comes and goes or hangs, other code pages, and other DPIs."""
-import subprocess
 import unittest
 from pathlib import Path
 
-from harness import (BIN, COMMAND1, COMMAND2, ENV, FULL_FRAME, NOT_RUNNING, TOOLTIP_MIN, TOOLTIP_TB, WINE,
-                     WS_CAPTION, WS_MINIMIZEBOX, DesktopTest, centre, key, probe, screenshot, wait_until, xdotool)
+from harness import (BIN, COMMAND1, COMMAND2, ENV, FULL_FRAME, NOT_RUNNING, TOOLTIP_MIN, TOOLTIP_TB,
+                     WS_CAPTION, WS_MINIMIZEBOX, DesktopTest, centre, key, probe, screenshot, set_registry_value,
+                     wait_until, xdotool)
 
 NO_TITLE_BAR = FULL_FRAME & ~WS_CAPTION
 NO_MIN_BOX = FULL_FRAME & ~WS_MINIMIZEBOX
@@ -95,9 +95,7 @@ class HungTarget(DesktopTest):
 class CodePages(DesktopTest):
     def check_texts_under(self, lang, code_page):
         env = dict(ENV, LANG=lang, LC_ALL=lang)
-        code_page_seen = subprocess.run([WINE, str(BIN / "probe.exe"), "code-page"], env=env,
-                                        capture_output=True, text=True, timeout=60).stdout.strip()
-        self.assertEqual(int(code_page_seen), code_page, f"{lang} should run with code page {code_page}")
+        self.assertEqual(probe("code-page", env=env), code_page, f"{lang} should run with code page {code_page}")
 
         program, fltx = self.start_fltx(env=env)
         for control_id, text in ((COMMAND1, TOOLTIP_MIN), (COMMAND2, TOOLTIP_TB)):
@@ -126,8 +124,7 @@ class CodePages(DesktopTest):
 
 class Dpi(DesktopTest):
     def set_dpi(self, dpi):
-        subprocess.run([WINE, "reg", "add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels", "/t", "REG_DWORD",
-                        "/d", str(dpi), "/f"], env=ENV, check=True, capture_output=True, timeout=60)
+        set_registry_value(r"HKCU\Control Panel\Desktop", "LogPixels", dpi, kind="REG_DWORD")
 
     def check_layout_at(self, dpi, client, command1, command2):
         self.set_dpi(dpi)

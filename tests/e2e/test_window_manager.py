@@ -5,8 +5,8 @@ import re
 import subprocess
 import unittest
 
-from harness import (BIN, COMMAND1, COMMAND2, ENV, FULL_FRAME, WINE, WS_CAPTION, WS_MINIMIZEBOX, DesktopTest,
-                     probe, screenshot, wait_until)
+from harness import (BIN, COMMAND1, COMMAND2, ENV, FULL_FRAME, WS_CAPTION, WS_MINIMIZEBOX, DesktopTest,
+                     probe, screenshot, set_registry_value, wait_until)
 
 # _MOTIF_WM_HINTS: flags, functions, decorations, input mode, status.
 MWM_FUNC_MINIMIZE = 0x08
@@ -107,8 +107,7 @@ class WithWineDecorations(WindowManagerTest):
     """Wine draws the frames itself (winecfg: the window manager does not decorate them)."""
 
     def set_decorated(self, value):
-        subprocess.run([WINE, "reg", "add", X11_DRIVER_KEY, "/v", "Decorated", "/d", value, "/f"], env=ENV,
-                       check=True, capture_output=True, timeout=60)
+        set_registry_value(X11_DRIVER_KEY, "Decorated", value)
 
     def test_tb_takes_the_title_bar_off_the_screen_and_brings_it_back(self):
         self.set_decorated("N")
