@@ -105,7 +105,7 @@ def windows_path(path):
 
 
 class WineToolFailed(Exception):
-    pass
+    """A Windows command-line program in the session ended with an error."""
 
 
 def run_wine_tool(*command, env=None):
@@ -195,13 +195,10 @@ class Program:
     def stop(self):
         """Closes the program's window as a user would; kills it only if that fails."""
         if self.running() and self.window:
-            subprocess.run([self.env["WINELOADER"], str(BIN / "probe.exe"), "close", str(self.window["hwnd"])],
-                           env=self.env,
-                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                           timeout=60)
             try:
+                probe("close", self.window["hwnd"], env=self.env)
                 self.process.wait(timeout=10)
-            except subprocess.TimeoutExpired:
+            except (WineToolFailed, subprocess.TimeoutExpired):
                 pass
         if self.running():
             self.process.kill()
