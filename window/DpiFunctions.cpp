@@ -1,5 +1,7 @@
 #include "DpiFunctions.h"
 
+#include "LoadedExport.h"
+
 namespace framelatch {
 
 namespace {
@@ -22,23 +24,16 @@ private:
     HDC dc_;
 };
 
-// An export of a loaded module as the function type it has; null when the
-// module lacks it.
-template <typename Function>
-Function Export(HMODULE module, const char* name) {
-    if (!module) return nullptr;
-    // Through void(*)(), the one function type a cast from FARPROC may go by unremarked.
-    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
-}
-
 }  // namespace
 
 DpiFunctions::DpiFunctions() {
     // Already loaded: the program imports user32. Nothing else is loaded for these.
-    const HMODULE user32 = GetModuleHandleW(L"user32.dll");
-    getDpiForWindow_ = Export<GetDpiForWindowFunction>(user32, "GetDpiForWindow");
-    adjustWindowRectExForDpi_ = Export<AdjustWindowRectExForDpiFunction>(user32, "AdjustWindowRectExForDpi");
-    systemParametersInfoForDpi_ = Export<SystemParametersInfoForDpiFunction>(user32, "SystemParametersInfoForDpi");
+    constexpr wchar_t user32[] = L"user32.dll";
+    getDpiForWindow_ = LoadedExport<GetDpiForWindowFunction>(user32, "GetDpiForWindow");
+    adjustWindowRectExForDpi_ = LoadedExport<AdjustWindowRectExForDpiFunction>(user32, "AdjustWindowRectExForDpi");
+    systemParametersInfoForDpi_ =
+        LoadedExport<SystemParametersInfoForDpiFunction>(user32, "SystemParametersInfoForDpi");
+    enableNonClientDpiScaling_ = LoadedExport<EnableNonClientDpiScalingFunction>(user32, "EnableNonClientDpiScaling");
 }
 
 int DpiFunctions::SystemDpi() {
@@ -62,15 +57,27 @@ SIZE DpiFunctions::WindowSize(SIZE client, DWORD style, DWORD exStyle, int dpi) 
 }
 
 HFONT DpiFunctions::CreateMessageFont(int dpi) const {
+    return CreateNonClientFont(dpi, &NONCLIENTMETRICSW::lfMessageFont);
+}
+
+HFONT DpiFunctions::CreateStatusFont(int dpi) const {
+    return CreateNonClientFont(dpi, &NONCLIENTMETRICSW::lfStatusFont);
+}
+
+HFONT DpiFunctions::CreateNonClientFont(int dpi, LOGFONTW NONCLIENTMETRICSW::*font) const {
     NONCLIENTMETRICSW metrics{};
     metrics.cbSize = sizeof(metrics);
     if (!systemParametersInfoForDpi_ ||
         !systemParametersInfoForDpi_(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0, dpi)) {
         if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0)) return nullptr;
         // The system's metrics are for its own DPI.
-        metrics.lfMessageFont.lfHeight = MulDiv(metrics.lfMessageFont.lfHeight, dpi, SystemDpi());
+        (metrics.*font).lfHeight = MulDiv((metrics.*font).lfHeight, dpi, SystemDpi());
     }
-    return CreateFontIndirectW(&metrics.lfMessageFont);
+    return CreateFontIndirectW(&(metrics.*font));
+}
+
+void DpiFunctions::EnableNonClientScaling(HWND window) const {
+    if (enableNonClientDpiScaling_) enableNonClientDpiScaling_(window);
 }
 
 }  // namespace framelatch

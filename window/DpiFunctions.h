@@ -28,14 +28,26 @@ public:
     // caller owns it.
     HFONT CreateMessageFont(int dpi) const;
 
+    // The font of status bars and tooltips, at `dpi`; the caller owns it.
+    HFONT CreateStatusFont(int dpi) const;
+
+    // Asks for the frame to be scaled with the client area on a DPI change,
+    // which per-monitor v1 (Windows 10 1607) does only when asked during
+    // WM_NCCREATE. Does nothing where the call is missing.
+    void EnableNonClientScaling(HWND window) const;
+
 private:
+    HFONT CreateNonClientFont(int dpi, LOGFONTW NONCLIENTMETRICSW::*font) const;
+
     using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
     using AdjustWindowRectExForDpiFunction = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
     using SystemParametersInfoForDpiFunction = BOOL(WINAPI*)(UINT, UINT, void*, UINT, UINT);
+    using EnableNonClientDpiScalingFunction = BOOL(WINAPI*)(HWND);
 
     GetDpiForWindowFunction getDpiForWindow_ = nullptr;
     AdjustWindowRectExForDpiFunction adjustWindowRectExForDpi_ = nullptr;
     SystemParametersInfoForDpiFunction systemParametersInfoForDpi_ = nullptr;
+    EnableNonClientDpiScalingFunction enableNonClientDpiScaling_ = nullptr;
 };
 
 }  // namespace framelatch

@@ -2,8 +2,6 @@
 
 #include <commctrl.h>
 
-#include <initializer_list>
-
 #include "Twips.h"
 
 namespace framelatch {
@@ -31,6 +29,9 @@ SIZE WindowSizeAt(const DpiFunctions& dpiFunctions, int dpi) {
     return dpiFunctions.WindowSize(ClientSizeAt(dpi), FrameStyle, FrameExStyle, dpi);
 }
 
+// Posted to undo a minimize or maximize once the call that made it has returned.
+constexpr UINT RestoreMessage = WM_APP + 1;
+
 constexpr int Command1Id = 101;
 constexpr int Command2Id = 102;
 
@@ -43,7 +44,7 @@ constexpr wchar_t Command2Tooltip[] = L"タイトルバーを切り替えます"
 
 }  // namespace
 
-bool Form1::Create(int showCommand) {
+bool Form1::Create(bool activate) {
     WNDCLASSEXW windowClass{};
     windowClass.cbSize = sizeof(windowClass);
     windowClass.lpfnWndProc = WindowProc;
@@ -68,8 +69,14 @@ bool Form1::Create(int showCommand) {
     SetWindowPos(window_, nullptr, 0, 0, windowSize_.cx, windowSize_.cy,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 
+    // The first ShowWindow of a process may take the launcher's show command
+    // instead of ours ("Run: Minimized", start /min, a hidden start). FLTX has
+    // no minimize box and no taskbar button, so a minimized or hidden FLTX
+    // would be lost: show it again, which the platform takes as given.
     // Activation puts the focus on Min (see OnActivate).
+    const int showCommand = activate ? SW_SHOWNORMAL : SW_SHOWNOACTIVATE;
     ShowWindow(window_, showCommand);
+    if (!IsWindowVisible(window_) || IsIconic(window_) || IsZoomed(window_)) ShowWindow(window_, showCommand);
     return true;
 }
 
@@ -78,6 +85,7 @@ LRESULT CALLBACK Form1::WindowProc(HWND window, UINT message, WPARAM wParam, LPA
         auto* form = static_cast<Form1*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
         form->window_ = window;
         SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
+        form->dpiFunctions_.EnableNonClientScaling(window);
     }
     auto* form = reinterpret_cast<Form1*>(GetWindowLongPtrW(window, GWLP_USERDATA));
     return form ? form->HandleMessage(message, wParam, lParam) : DefWindowProcW(window, message, wParam, lParam);
@@ -88,7 +96,7 @@ LRESULT Form1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CREATE:
         return Load() ? 0 : -1;
     case WM_COMMAND:
-        OnCommand(wParam);
+        OnCommand(wParam, lParam);
         return 0;
     case WM_ACTIVATE:
         OnActivate(wParam);
@@ -106,6 +114,14 @@ LRESULT Form1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_DPICHANGED:
         // Moved to a monitor of another scale, or that monitor's scale changed.
         if (lParam) OnDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+        return 0;
+    case WM_SIZE:
+        // Whatever minimized or maximized it (a launcher, a window manager
+        // that applies a maximize late), FLTX goes back to its own size.
+        if (wParam == SIZE_MINIMIZED || wParam == SIZE_MAXIMIZED) PostMessageW(window_, RestoreMessage, 0, 0);
+        return 0;
+    case RestoreMessage:
+        if (IsIconic(window_) || IsZoomed(window_)) ShowWindow(window_, SW_RESTORE);
         return 0;
     case WM_GETMINMAXINFO: {
         // Keeps the window at its own size, below the platform's minimum.
@@ -130,15 +146,15 @@ bool Form1::Load() {
     command1_ = CreateButton(Command1Caption, Command1Id, BS_DEFPUSHBUTTON);
     command2_ = CreateButton(Command2Caption, Command2Id, BS_PUSHBUTTON);
     if (!command1_ || !command2_) return false;
-    dpi_ = dpiFunctions_.WindowDpi(window_);
-    windowSize_ = WindowSizeAt(dpiFunctions_, dpi_);
-    LayOut();
-
     tooltip_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
                                CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, window_, nullptr,
                                instance_, nullptr);
     AddTooltip(command1_, Command1Tooltip);
     AddTooltip(command2_, Command2Tooltip);
+
+    dpi_ = dpiFunctions_.WindowDpi(window_);
+    windowSize_ = WindowSizeAt(dpiFunctions_, dpi_);
+    LayOut();
     lastFocus_ = command1_;
     return true;
 }
@@ -156,14 +172,16 @@ void Form1::LayOut() {
     MoveWindow(command1_, TwipsToPixels(Command1LeftTwips, dpi_), 0, width, height, TRUE);
     MoveWindow(command2_, TwipsToPixels(Command2LeftTwips, dpi_), 0, width, height, TRUE);
 
-    // The buttons take the new font before the old one is deleted; should
+    SetFont(font_, dpiFunctions_.CreateMessageFont(dpi_), {command1_, command2_});
+    if (tooltip_) SetFont(tooltipFont_, dpiFunctions_.CreateStatusFont(dpi_), {tooltip_});
+}
+
+void Form1::SetFont(GdiFont& owned, HFONT font, std::initializer_list<HWND> controls) {
+    // The controls take the new font before the old one is deleted; should
     // none be had, they keep the one they have.
-    if (HFONT font = dpiFunctions_.CreateMessageFont(dpi_)) {
-        for (HWND button : {command1_, command2_}) {
-            SendMessageW(button, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
-        }
-        font_.Reset(font);
-    }
+    if (!font) return;
+    for (HWND control : controls) SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    owned.Reset(font);
 }
 
 void Form1::OnDpiChanged(int dpi, const RECT& suggested) {
@@ -188,7 +206,9 @@ void Form1::AddTooltip(HWND button, const wchar_t* text) {
 
 void Form1::OnActivate(WPARAM wParam) {
     // Gives the focus back to the button that had it when the user comes
-    // back to the window, after the warning box or another program.
+    // back to the window, after the warning box or another program. The
+    // platform may take the focus from the buttons before FLTX is
+    // deactivated; then the button noted at the press stands.
     if (LOWORD(wParam) == WA_INACTIVE) {
         if (HWND button = FocusedButton()) lastFocus_ = button;
     } else if (!IsIconic(window_)) {
@@ -196,8 +216,11 @@ void Form1::OnActivate(WPARAM wParam) {
     }
 }
 
-void Form1::OnCommand(WPARAM wParam) {
+void Form1::OnCommand(WPARAM wParam, LPARAM lParam) {
     if (HIWORD(wParam) != BN_CLICKED) return;
+    // The focus comes back to the pressed button after a warning.
+    const auto sender = reinterpret_cast<HWND>(lParam);
+    if (sender == command1_ || sender == command2_) lastFocus_ = sender;
     switch (LOWORD(wParam)) {
     case Command1Id:
         toggles_.ToggleMinimizeBox();

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <initializer_list>
+
 #include "DpiFunctions.h"
 #include "FrameToggles.h"
 #include "GdiFont.h"
@@ -23,8 +25,9 @@ public:
     Form1(const Form1&) = delete;
     Form1& operator=(const Form1&) = delete;
 
-    // Creates the window (running its load step) and shows it.
-    bool Create(int showCommand);
+    // Creates the window (running its load step) and shows it as its normal
+    // small window, active or not.
+    bool Create(bool activate);
 
     HWND Handle() const { return window_; }
 
@@ -35,10 +38,11 @@ private:
     bool Load();
     HWND CreateButton(const wchar_t* caption, int id, DWORD defaultStyle);
     void LayOut();
+    static void SetFont(GdiFont& owned, HFONT font, std::initializer_list<HWND> controls);
     void OnDpiChanged(int dpi, const RECT& suggested);
     void AddTooltip(HWND button, const wchar_t* text);
     void OnActivate(WPARAM wParam);
-    void OnCommand(WPARAM wParam);
+    void OnCommand(WPARAM wParam, LPARAM lParam);
     HWND FocusedButton() const;
 
     HINSTANCE instance_;
@@ -52,6 +56,7 @@ private:
     int dpi_ = 96;
     SIZE windowSize_{};
     GdiFont font_;
+    GdiFont tooltipFont_;
     User32WindowSystem system_;
     FrameToggles toggles_{system_};
 };

@@ -2,14 +2,18 @@
 
 #include <commctrl.h>
 
+#include "DllSearch.h"
 #include "Form1.h"
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
+// The launcher's show command is not taken: FLTX is never minimized, maximized or hidden.
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    framelatch::RestrictDllSearchToSystem32();
+
     const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_STANDARD_CLASSES | ICC_BAR_CLASSES};
     InitCommonControlsEx(&controls);
 
     framelatch::Form1 form(instance);
-    if (!form.Create(showCommand)) return 1;
+    if (!form.Create(true)) return 1;
 
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {

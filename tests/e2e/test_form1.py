@@ -1,15 +1,17 @@
 """Framelatch.exe as a user meets it: its window, buttons, tooltips, keyboard,
 presses on a separate target process, the warning box, closing, and a second copy."""
+import time
 import unittest
 
 from harness import (BS_DEFPUSHBUTTON, BS_TYPEMASK, COMMAND1, COMMAND2, FULL_FRAME, NOT_RUNNING,
                      TOOLTIP_MIN, TOOLTIP_TB, WS_CAPTION, WS_EX_APPWINDOW, WS_EX_TOOLWINDOW,
                      WS_EX_TOPMOST, WS_MAXIMIZEBOX, WS_MINIMIZEBOX, WS_POPUP, WS_SYSMENU,
-                     WS_TABSTOP, WS_THICKFRAME, DesktopTest, centre, click, key, probe, wait_until,
-                     xdotool)
+                     WS_TABSTOP, WS_THICKFRAME, BIN, DesktopTest, centre, click, key, probe, wait_until,
+                     windows_path, xdotool)
 
 NO_MIN_BOX = FULL_FRAME & ~WS_MINIMIZEBOX
 NO_TITLE_BAR = FULL_FRAME & ~WS_CAPTION
+SW_HIDE, SW_SHOWMAXIMIZED, SW_SHOWMINNOACTIVE = 0, 3, 7
 
 
 class WindowAndButtons(DesktopTest):
@@ -48,6 +50,25 @@ class WindowAndButtons(DesktopTest):
         after = self.window(fltx["hwnd"])
         self.assertEqual(after["clientSize"], [73, 25])
         self.assertFalse(after["iconic"])
+
+    def test_starts_as_its_normal_window_whatever_show_command_the_launcher_asks_for(self):
+        for name, show in (("SW_SHOWMINNOACTIVE", SW_SHOWMINNOACTIVE), ("SW_SHOWMAXIMIZED", SW_SHOWMAXIMIZED),
+                           ("SW_HIDE", SW_HIDE)):
+            with self.subTest(name):
+                # The probe starts it as a shortcut set to "Run: Minimized" (say) would, and lives as long as it.
+                program, fltx = self.start_with_window("probe.exe", "FLTX", "run-shown", show,
+                                                       windows_path(BIN / "Framelatch.exe"))
+                wait_until(lambda: (lambda w: w["active"] and w["focus"] == COMMAND1)(self.window(fltx["hwnd"])),
+                           what="FLTX active with the focus on Min")
+                # Not one state in passing: the window holds it for a second.
+                held_until = time.monotonic() + 1.0
+                while time.monotonic() < held_until:
+                    now = self.window(fltx["hwnd"])
+                    self.assertEqual((now["visible"], now["iconic"], now["zoomed"], now["clientSize"]),
+                                     (True, False, False, [73, 25]))
+                program.stop()
+                self.programs.remove(program)
+                wait_until(self.desktops_empty, what="FLTX to close")
 
     def test_tooltips_show_their_japanese_texts(self):
         _, fltx = self.start_fltx()

@@ -16,6 +16,7 @@ SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "comctl32.dll", "msvcr
 IMAGE_DLLCHARACTERISTICS_HIGH_ENTROPY_VA = 0x0020
 IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE = 0x0040
 IMAGE_DLLCHARACTERISTICS_NX_COMPAT = 0x0100
+IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE = 0x8000
 
 # What each build must be: objdump's name for the format, the optional header's
 # magic, and the processor architecture its manifest names.
@@ -27,24 +28,24 @@ EXPECTED = {
 # Every function the program may import, by DLL: what it imports today, each
 # one in Windows 7 by the "Minimum supported client" of the Windows
 # documentation (Windows 2000, XP or Vista for all of them). The calls that
-# Windows 7 lacks (GetDpiForWindow, AdjustWindowRectExForDpi,
-# SystemParametersInfoForDpi: Windows 10 1607) are looked up at run time and
-# must never be imported: a program that imports them does not start there.
+# Windows 7 lacks are looked up at run time and must never be imported: a
+# program that imports them does not start there.
 WINDOWS_7_IMPORTS = {
     "comctl32.dll": {"InitCommonControlsEx"},
     "gdi32.dll": {"CreateFontIndirectW", "DeleteObject", "GetDeviceCaps"},
     "kernel32.dll": {
         "DeleteCriticalSection", "EnterCriticalSection", "FreeLibrary", "GetLastError", "GetModuleHandleA",
         "GetModuleHandleW", "GetProcAddress", "GetStartupInfoW", "InitializeCriticalSection",
-        "LeaveCriticalSection", "LoadLibraryA", "MulDiv", "SetLastError", "SetUnhandledExceptionFilter", "Sleep",
+        "LeaveCriticalSection", "LoadLibraryA", "MulDiv", "SetDllDirectoryW", "SetLastError",
+        "SetUnhandledExceptionFilter", "Sleep",
         "TlsGetValue", "VirtualProtect", "VirtualQuery",
         "__C_specific_handler",                     # 64-bit structured exception handling
     },
     "user32.dll": {
         "AdjustWindowRectEx", "CreateWindowExW", "DefWindowProcW", "DestroyWindow", "DispatchMessageW",
         "FindWindowA", "GetDC", "GetDlgCtrlID", "GetFocus", "GetMessageW", "GetWindowLongA", "GetWindowLongW",
-        "GetWindowLongPtrW", "IsDialogMessageW", "IsIconic", "LoadCursorW", "LoadIconW", "MessageBoxW",
-        "MoveWindow", "PostQuitMessage", "RegisterClassExW", "ReleaseDC", "SendMessageW", "SetFocus",
+        "GetWindowLongPtrW", "IsDialogMessageW", "IsIconic", "IsWindowVisible", "IsZoomed", "LoadCursorW",
+        "LoadIconW", "MessageBoxW", "MoveWindow", "PostMessageW", "PostQuitMessage", "RegisterClassExW", "ReleaseDC", "SendMessageW", "SetFocus",
         "SetWindowLongA", "SetWindowLongW", "SetWindowLongPtrW", "SetWindowPos", "ShowWindow",
         "SystemParametersInfoW", "TranslateMessage",
     },
@@ -56,6 +57,13 @@ WINDOWS_7_IMPORTS = {
         "_onexit", "_wcmdln", "abort", "calloc", "exit", "fprintf", "free", "fwrite", "malloc", "memcpy",
         "signal", "strlen", "strncmp", "vfprintf",
     },
+}
+
+# Newer than Windows 7, or there only with an update: looked up at run time.
+LOOKED_UP_AT_RUN_TIME = {
+    ("user32.dll", "GetDpiForWindow"), ("user32.dll", "AdjustWindowRectExForDpi"),
+    ("user32.dll", "SystemParametersInfoForDpi"), ("user32.dll", "EnableNonClientDpiScaling"),
+    ("kernel32.dll", "SetDefaultDllDirectories"),
 }
 
 ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"
@@ -79,6 +87,22 @@ def imported_functions():
         elif dll and (match := re.match(r"\s*[0-9a-fA-F]+\s+\d+\s+(\S+)$", line)):
             imports.add((dll, match.group(1)))
     return imports
+
+
+def version_text(name):
+    """The value of the version resource's string `name`, and the StringTable it is in."""
+    data = EXE.read_bytes()
+    # A String is wLength, wValueLength (in characters), wType, the key, padding to
+    # 32 bits, then the value; its StringTable's key precedes it.
+    key = f"{name}\0".encode("utf-16-le")
+    start = data.find(key) - 6
+    if start < 0:
+        return None, None
+    value_length = int.from_bytes(data[start + 2:start + 4], "little")
+    value_start = (start + 6 + len(key) + 3) & ~3
+    value = data[value_start:value_start + 2 * value_length].decode("utf-16-le").rstrip("\0")
+    table = re.findall(r"[0-9A-Fa-f]{8}\0", data[:start].decode("utf-16-le", "replace")[-200:])
+    return value, table[-1].rstrip("\0") if table else None
 
 
 def embedded_manifest():
@@ -106,6 +130,20 @@ class ProgramFile(unittest.TestCase):
         self.assertIn(("user32.dll", "CreateWindowExW"), imports, "the import table was not read")
         allowed = {(dll, name) for dll, names in WINDOWS_7_IMPORTS.items() for name in names}
         self.assertEqual(sorted(imports - allowed), [], "imports that Windows 7 may lack")
+        self.assertEqual(sorted(imports & LOOKED_UP_AT_RUN_TIME), [], "to be looked up at run time")
+
+    def test_declares_windows_7_and_terminal_server_awareness(self):
+        text = headers()
+        for field in ("OSystemVersion", "SubsystemVersion"):
+            major, minor = (int(re.search(rf"{part}{field}\s+(\d+)", text).group(1)) for part in ("Major", "Minor"))
+            self.assertEqual((major, minor), (6, 1), f"{field}: Windows 7 is the oldest supported")
+        flags = int(re.search(r"DllCharacteristics\s+([0-9a-fA-F]+)", text).group(1), 16)
+        self.assertTrue(flags & IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE, "Remote Desktop would apply shims")
+
+    def test_file_description_is_the_program_name(self):
+        # Task Manager shows the FileDescription as the program's name.
+        self.assertEqual(version_text("FileDescription"), ("Framelatch", "040904B0"))
+        self.assertEqual(version_text("ProductName"), ("Framelatch", "040904B0"))
 
     def test_has_aslr_and_dep_with_relocations_to_move_it(self):
         text = headers()

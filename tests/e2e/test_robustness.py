@@ -1,11 +1,12 @@
 """Framelatch.exe under load and under awkward conditions: thousands of presses,
 a target that comes and goes or hangs, other code pages, and other DPIs."""
+import re
 import unittest
 from pathlib import Path
 
 from harness import (BIN, COMMAND1, COMMAND2, ENV, FULL_FRAME, NOT_RUNNING, TOOLTIP_MIN, TOOLTIP_TB,
-                     WS_CAPTION, WS_MINIMIZEBOX, DesktopTest, centre, key, probe, screenshot, set_registry_value,
-                     wait_until, xdotool)
+                     WS_CAPTION, WS_MINIMIZEBOX, DesktopTest, centre, key, probe, run_wine_tool, screenshot,
+                     set_registry_value, wait_until, xdotool)
 
 NO_TITLE_BAR = FULL_FRAME & ~WS_CAPTION
 NO_MIN_BOX = FULL_FRAME & ~WS_MINIMIZEBOX
@@ -134,6 +135,35 @@ class Dpi(DesktopTest):
         self.assertEqual([c["clientRect"] for c in fltx["children"]], [command1, command2])
         left, top, right, bottom = fltx["screenRect"]
         screenshot(BIN / "screenshots" / f"fltx-{dpi}dpi.png", f"{right - left}x{bottom - top}+{left}+{top}")
+
+    def test_asks_for_its_frame_to_scale_while_it_is_created(self):
+        # Windows 10 1607 scales the frame of a per-monitor v1 window only when it
+        # calls EnableNonClientDpiScaling during WM_NCCREATE. Wine's relay trace of
+        # the two calls shows the call, for FLTX, inside its CreateWindowExW.
+        debug_key = r"HKCU\Software\Wine\Debug"
+        set_registry_value(debug_key, "RelayInclude", "user32.CreateWindowExW;user32.EnableNonClientDpiScaling")
+        self.addCleanup(run_wine_tool, "reg", "delete", debug_key, "/v", "RelayInclude", "/f")
+        program, fltx = self.start_fltx(env=dict(ENV, WINEDEBUG="+relay"))
+        program.stderr.seek(0)
+        trace = program.stderr.read().decode("utf-8", "replace")
+
+        # The windows each CreateWindowExW under way asked for, innermost last.
+        creating, asked_while_creating_fltx = [], None
+        for line in trace.splitlines():
+            call = re.search(r":(Call|Ret) +user32\.(\w+)\(([^)]*)\)(?:.*retval=([0-9a-fA-F]+))?", line)
+            if not call:
+                continue
+            kind, function, arguments, returned = call.groups()
+            if function == "EnableNonClientDpiScaling" and kind == "Call" and creating:
+                creating[-1].append(int(arguments, 16))
+            elif function == "CreateWindowExW" and kind == "Call":
+                creating.append([])
+            elif function == "CreateWindowExW" and creating:
+                asked = creating.pop()
+                if int(returned, 16) == fltx["hwnd"]:
+                    asked_while_creating_fltx = asked
+        self.assertIsNotNone(asked_while_creating_fltx, "FLTX's creation is not in the trace")
+        self.assertEqual(asked_while_creating_fltx, [fltx["hwnd"]])
 
     def test_120_dpi(self):
         self.check_layout_at(120, [91, 31], [0, 0, 41, 31], [50, 0, 91, 31])

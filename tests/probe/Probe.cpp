@@ -11,6 +11,9 @@
 //   probe ping HWND           whether the window's thread answers within a second
 //   probe window-count PID    how many top-level windows the process has
 //   probe code-page           the ANSI code page this process runs with
+//   probe run-shown SHOW PATH starts PATH as a launcher would that asks for
+//                             the show command SHOW (STARTF_USESHOWWINDOW),
+//                             and waits until it ends
 //   probe press-loop FLTX TARGET N
 //                             presses TB and Min of a freshly started FLTX in
 //                             turn, N times, checking the target's style after each
@@ -126,6 +129,7 @@ void DescribeWindow(Json& json, HWND window) {
     json.Key("clientOrigin").Open('[').Number(origin.x).Number(origin.y).Close(']');
     json.Key("owner").Number(Handle(GetWindow(window, GW_OWNER)));
     json.Key("iconic").Bool(IsIconic(window));
+    json.Key("zoomed").Bool(IsZoomed(window));
     json.Key("dpiAwareness").Text(DpiAwarenessOf(window));
     DWORD pid = 0;
     GetWindowThreadProcessId(window, &pid);
@@ -401,6 +405,25 @@ int PressLoop(HWND fltx, HWND target, int presses) {
     return 0;
 }
 
+int RunShown(int showCommand, const wchar_t* path) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = static_cast<WORD>(showCommand);
+    std::wstring commandLine = std::wstring(L"\"") + path + L"\"";
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(path, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+        fwprintf(stderr, L"cannot start %ls: error %lu\n", path, GetLastError());
+        return 1;
+    }
+    CloseHandle(process.hThread);
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD status = 1;
+    GetExitCodeProcess(process.hProcess, &status);
+    CloseHandle(process.hProcess);
+    return static_cast<int>(status);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -438,6 +461,7 @@ int wmain(int argc, wchar_t** argv) {
     if (command == L"press-loop" && argc == 5) {
         return PressLoop(ParseHandle(argv[2]), ParseHandle(argv[3]), static_cast<int>(wcstol(argv[4], nullptr, 10)));
     }
+    if (command == L"run-shown" && argc == 4) return RunShown(static_cast<int>(wcstol(argv[2], nullptr, 10)), argv[3]);
     if ((command == L"close" && argc == 3) || (command == L"hang" && argc == 4)) {
         const bool posted = command == L"close"
                                 ? PostMessageW(ParseHandle(argv[2]), WM_CLOSE, 0, 0)
@@ -447,6 +471,6 @@ int wmain(int argc, wchar_t** argv) {
         return posted ? 0 : 1;
     }
     fwprintf(stderr, L"usage: probe windows TITLE | boxes | tooltips | resources PATH | style-changes HWND | hang HWND MS | close HWND | ping HWND | window-count PID"
-             L" | code-page | caption-height | press-loop FLTX TARGET N\n");
+             L" | code-page | caption-height | run-shown SHOW PATH | press-loop FLTX TARGET N\n");
     return 2;
 }

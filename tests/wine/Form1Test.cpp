@@ -13,12 +13,14 @@
 #include <utility>
 #include <vector>
 
+#include "DllSearch.h"
 #include "DpiFunctions.h"
 #include "Form1.h"
 
 namespace framelatch {
 namespace {
 
+constexpr int Command1Id = 101;
 constexpr int Command2Id = 102;
 
 LOGFONTW FontOf(HWND control) {
@@ -87,9 +89,34 @@ std::set<std::wstring> LoadedModules() {
     return modules;
 }
 
+// Closes the next message box owned by `owner` with OK, from another thread,
+// as a user would; ends with 0 once it did, 1 if no box came within ten seconds.
+DWORD WINAPI CloseBoxOf(void* owner) {
+    const ULONGLONG deadline = GetTickCount64() + 10000;
+    while (GetTickCount64() < deadline) {
+        HWND box = nullptr;
+        while ((box = FindWindowExW(nullptr, box, L"#32770", nullptr))) {
+            if (GetWindow(box, GW_OWNER) == owner && IsWindowVisible(box)) {
+                PostMessageW(box, WM_COMMAND, IDOK, 0);
+                return 0;
+            }
+        }
+        Sleep(20);
+    }
+    return 1;
+}
+
+// As a platform may do: disabling the window takes the focus from its buttons
+// before the window is deactivated.
+LRESULT CALLBACK DropFocusWhenDisabled(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                       DWORD_PTR) {
+    if (message == WM_ENABLE && !wParam && IsChild(window, GetFocus())) SetFocus(nullptr);
+    return DefSubclassProc(window, message, wParam, lParam);
+}
+
 class Form1Test : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(form_.Create(SW_SHOWNOACTIVATE)); }
+    void SetUp() override { ASSERT_TRUE(form_.Create(false)); }
     void TearDown() override {
         if (form_.Handle()) DestroyWindow(form_.Handle());
         PumpMessages();
@@ -152,6 +179,9 @@ TEST_F(Form1Test, LaysItselfOutAgainWhenItsDpiChanges) {
     const HWND window = form_.Handle();
     const int systemDpi = DpiFunctions::SystemDpi();
     const LONG systemFontHeight = SystemMetrics().lfMessageFont.lfHeight;
+    const LONG systemTooltipFontHeight = SystemMetrics().lfStatusFont.lfHeight;
+    const HWND tooltip = Tooltip();
+    ASSERT_NE(tooltip, nullptr);
     ASSERT_EQ(systemDpi, 96) << "the session runs at 96 DPI";
 
     // 1095 x 375 twips of client area; the buttons 495 twips wide, at 0 and 600.
@@ -162,6 +192,7 @@ TEST_F(Form1Test, LaysItselfOutAgainWhenItsDpiChanges) {
     for (const LayoutAtDpi& layout : layouts) {
         SCOPED_TRACE(testing::Message() << layout.dpi << " DPI");
         const HFONT oldFont = reinterpret_cast<HFONT>(SendMessageW(Buttons()[0], WM_GETFONT, 0, 0));
+        const HFONT oldTooltipFont = reinterpret_cast<HFONT>(SendMessageW(tooltip, WM_GETFONT, 0, 0));
         RECT suggested = Suggested(layout.client);
         SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(layout.dpi, layout.dpi), reinterpret_cast<LPARAM>(&suggested));
 
@@ -185,6 +216,10 @@ TEST_F(Form1Test, LaysItselfOutAgainWhenItsDpiChanges) {
         }
         EXPECT_EQ(SendMessageW(buttons[0], WM_GETFONT, 0, 0), SendMessageW(buttons[1], WM_GETFONT, 0, 0));
         EXPECT_EQ(GetObjectType(oldFont), 0u) << "the font of the previous DPI is deleted";
+
+        // The tooltips take the status font of the new DPI.
+        EXPECT_NEAR(FontOf(tooltip).lfHeight, MulDiv(systemTooltipFontHeight, layout.dpi, systemDpi), 1);
+        EXPECT_EQ(GetObjectType(oldTooltipFont), 0u) << "the tooltip font of the previous DPI is deleted";
     }
 }
 
@@ -233,15 +268,54 @@ TEST_F(Form1Test, TooltipsShowAtTheButtonsNewPlaceAfterADpiChange) {
     EXPECT_STREQ(text, L"タイトルバーを切り替えます");
 }
 
+TEST_F(Form1Test, FocusComesBackToThePressedButtonAfterTheWarning) {
+    // No target runs in this session, so each press shows the not-running warning.
+    const HWND window = form_.Handle();
+    ASSERT_TRUE(SetWindowSubclass(window, DropFocusWhenDisabled, 1, 0));
+    for (const int pressedId : {Command2Id, Command1Id}) {
+        SCOPED_TRACE(pressedId == Command2Id ? "TB" : "Min");
+        const HWND pressed = GetDlgItem(window, pressedId);
+        const HANDLE closer = CreateThread(nullptr, 0, CloseBoxOf, window, 0, nullptr);
+        ASSERT_NE(closer, nullptr);
+        SendMessageW(pressed, BM_CLICK, 0, 0);
+        DWORD closed = 1;
+        EXPECT_EQ(WaitForSingleObject(closer, 15000), WAIT_OBJECT_0);
+        GetExitCodeThread(closer, &closed);
+        CloseHandle(closer);
+        ASSERT_EQ(closed, 0u) << "no warning box came";
+        EXPECT_TRUE(PumpUntil([&] { return GetFocus() == pressed; }))
+            << "the focus is on control " << GetDlgCtrlID(GetFocus());
+    }
+    RemoveWindowSubclass(window, DropFocusWhenDisabled, 1);
+}
+
+TEST(DllSearch, DllsLoadedByNameComeOnlyFromSystem32) {
+    // The planted DLL lies beside this test program and nowhere else.
+    constexpr wchar_t planted[] = L"framelatch_planted.dll";
+    const HMODULE before = LoadLibraryW(planted);
+    ASSERT_NE(before, nullptr) << "without the restriction the program's own folder is searched";
+    FreeLibrary(before);
+    ASSERT_EQ(GetModuleHandleW(planted), nullptr) << "still loaded: the next load would not search";
+
+    RestrictDllSearchToSystem32();
+    const HMODULE after = LoadLibraryW(planted);
+    EXPECT_EQ(after, nullptr) << "a DLL beside the program was loaded";
+    if (after) FreeLibrary(after);
+    const HMODULE system = LoadLibraryW(L"msimg32.dll");
+    EXPECT_NE(system, nullptr) << "a DLL of System32 no longer loads by name";
+    if (system) FreeLibrary(system);
+}
+
 TEST(DpiFunctions, LooksUpTheDpiCallsInTheLoadedUser32Only) {
     const std::set<std::wstring> before = LoadedModules();
     ASSERT_FALSE(before.empty());
     const DpiFunctions functions;
     EXPECT_GT(functions.WindowDpi(GetDesktopWindow()), 0);
     EXPECT_GT(functions.WindowSize(SIZE{73, 25}, WS_CAPTION | WS_SYSMENU, WS_EX_TOOLWINDOW, 96).cy, 25);
-    const HFONT font = functions.CreateMessageFont(144);
-    EXPECT_NE(font, nullptr);
-    DeleteObject(font);
+    for (const HFONT font : {functions.CreateMessageFont(144), functions.CreateStatusFont(144)}) {
+        EXPECT_NE(font, nullptr);
+        DeleteObject(font);
+    }
     EXPECT_EQ(LoadedModules(), before) << "the lookup loaded a module";
 }
 
