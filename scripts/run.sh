@@ -6,6 +6,14 @@
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
+# Under sudo, Wine would run as root, away from the user's display and in a
+# prefix the user does not own. The script asks sudo itself for the installing.
+if [ "$(id -u)" -eq 0 ] && [ -n "${SUDO_USER:-}" ]; then
+    echo "run.sh: run it as yourself, without sudo: it uses sudo only to install what is missing," \
+         "then opens FLTX on your display in a Wine prefix you own." >&2
+    exit 1
+fi
+
 source scripts/wine-host.sh
 bits=${arch#win}
 # build/wineprefix for the 32-bit build, build/wineprefix64 for the 64-bit one
