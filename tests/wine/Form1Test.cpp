@@ -268,6 +268,18 @@ TEST_F(Form1Test, TooltipsShowAtTheButtonsNewPlaceAfterADpiChange) {
     EXPECT_STREQ(text, L"タイトルバーを切り替えます");
 }
 
+TEST_F(Form1Test, GoesBackToItsNormalWindowWhateverMinimizesOrMaximizesIt) {
+    const HWND window = form_.Handle();
+    for (const int showCommand : {SW_SHOWMINNOACTIVE, SW_SHOWMAXIMIZED, SW_MINIMIZE}) {
+        SCOPED_TRACE(testing::Message() << "ShowWindow " << showCommand);
+        ShowWindow(window, showCommand);
+        EXPECT_TRUE(PumpUntil([&] { return IsWindowVisible(window) && !IsIconic(window) && !IsZoomed(window); }));
+        const SIZE client = ClientSize(window);
+        EXPECT_EQ(client.cx, 73);
+        EXPECT_EQ(client.cy, 25);
+    }
+}
+
 TEST_F(Form1Test, FocusComesBackToThePressedButtonAfterTheWarning) {
     // No target runs in this session, so each press shows the not-running warning.
     const HWND window = form_.Handle();
