@@ -44,7 +44,7 @@ def without_repository_parts(text):
     return re.sub(r"<!-- repository-only -->.*?<!-- /repository-only -->\n?", "", text, flags=re.DOTALL)
 
 
-def page(guide, images):
+def page(guide):
     _, language = GUIDES[guide.name]
     text = without_repository_parts(guide.read_text(encoding="utf-8"))
     body = markdown.markdown(text, extensions=["tables", "fenced_code",
@@ -57,7 +57,7 @@ def page(guide, images):
         if target in GUIDES:
             return f'{attribute}="{GUIDES[target][0]}"'
         if attribute == "src" and target.startswith("images/"):
-            data = base64.b64encode((images / target[len("images/"):]).read_bytes()).decode("ascii")
+            data = base64.b64encode((guide.parent / target).read_bytes()).decode("ascii")
             return f'src="data:image/png;base64,{data}"'
         raise SystemExit(f"{guide.name}: {attribute}={target!r} leads outside the zip; mark it repository-only")
 
@@ -75,8 +75,7 @@ def page(guide, images):
 def main(source, output):
     output.mkdir(parents=True, exist_ok=True)
     for name, (page_name, _) in GUIDES.items():
-        (output / page_name).write_text(page(source / "docs" / name, source / "docs" / "images"), encoding="utf-8",
-                                        newline="\n")
+        (output / page_name).write_text(page(source / "docs" / name), encoding="utf-8", newline="\n")
     licence = (source / "LICENSE").read_text(encoding="utf-8").replace("\r\n", "\n").replace("\n", "\r\n")
     (output / "LICENSE.txt").write_bytes(b"\xef\xbb\xbf" + licence.encode("utf-8"))
 

@@ -11,11 +11,13 @@ packages=(
   fonts-wine fonts-noto-cjk locales zip python3 python3-markdown
 )
 
-# Runs a command as root: directly when this is root, otherwise through sudo.
+# Runs a command as root: directly when this is root, otherwise through sudo,
+# saying so first.
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then
     "$@"
   elif command -v sudo >/dev/null; then
+    echo "install-deps: with sudo: $*" >&2
     sudo "$@"
   else
     echo "install-deps: '$*' needs root, and there is no sudo: run this script as root" >&2
@@ -34,7 +36,6 @@ else
 fi
 
 if [ ${#missing[@]} -gt 0 ]; then
-  [ "$(id -u)" -eq 0 ] || echo "install-deps: installing with sudo what is missing: ${missing[*]}" >&2
   [ -z "${need_i386:-}" ] || as_root dpkg --add-architecture i386
   as_root apt-get update
   as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
@@ -43,7 +44,6 @@ fi
 # Locales for running the program under a Western and a Japanese code page.
 for loc in en_US.UTF-8 ja_JP.UTF-8; do
   if ! locale -a 2>/dev/null | grep -qi "^${loc%%.*}\.utf-\?8$"; then
-    [ "$(id -u)" -eq 0 ] || echo "install-deps: enabling the locale $loc with sudo" >&2
     as_root sed -i "s/^# *\(${loc} UTF-8\)/\1/" /etc/locale.gen
     need_gen=1
   fi

@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include <initializer_list>
+
 #include "Twips.h"
 
 namespace framelatch {
@@ -42,6 +44,14 @@ constexpr wchar_t Command1Tooltip[] = L"最小化ボタンを切り替えます"
 // Switches the title bar.
 constexpr wchar_t Command2Tooltip[] = L"タイトルバーを切り替えます";
 
+// Gives `controls` the new font, then deletes the old one; should no new font
+// be had, they keep the one they have.
+void SetFont(GdiFont& owned, HFONT font, std::initializer_list<HWND> controls) {
+    if (!font) return;
+    for (HWND control : controls) SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    owned.Reset(font);
+}
+
 }  // namespace
 
 bool Form1::Create(bool activate) {
@@ -71,12 +81,13 @@ bool Form1::Create(bool activate) {
 
     // The first ShowWindow of a process may take the launcher's show command
     // instead of ours ("Run: Minimized", start /min, a hidden start). FLTX has
-    // no minimize box and no taskbar button, so a minimized or hidden FLTX
-    // would be lost: show it again, which the platform takes as given.
+    // no minimize box and no taskbar button, so it must not stay minimized or
+    // hidden: WM_SIZE undoes a minimize or maximize, and a hidden FLTX is
+    // shown again, which the platform takes as given.
     // Activation puts the focus on Min (see OnActivate).
     const int showCommand = activate ? SW_SHOWNORMAL : SW_SHOWNOACTIVATE;
     ShowWindow(window_, showCommand);
-    if (!IsWindowVisible(window_) || IsIconic(window_) || IsZoomed(window_)) ShowWindow(window_, showCommand);
+    if (!IsWindowVisible(window_)) ShowWindow(window_, showCommand);
     return true;
 }
 
@@ -174,14 +185,6 @@ void Form1::LayOut() {
 
     SetFont(font_, dpiFunctions_.CreateMessageFont(dpi_), {command1_, command2_});
     if (tooltip_) SetFont(tooltipFont_, dpiFunctions_.CreateStatusFont(dpi_), {tooltip_});
-}
-
-void Form1::SetFont(GdiFont& owned, HFONT font, std::initializer_list<HWND> controls) {
-    // The controls take the new font before the old one is deleted; should
-    // none be had, they keep the one they have.
-    if (!font) return;
-    for (HWND control : controls) SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
-    owned.Reset(font);
 }
 
 void Form1::OnDpiChanged(int dpi, const RECT& suggested) {

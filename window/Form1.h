@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <initializer_list>
-
 #include "DpiFunctions.h"
 #include "FrameToggles.h"
 #include "GdiFont.h"
@@ -38,7 +36,6 @@ private:
     bool Load();
     HWND CreateButton(const wchar_t* caption, int id, DWORD defaultStyle);
     void LayOut();
-    static void SetFont(GdiFont& owned, HFONT font, std::initializer_list<HWND> controls);
     void OnDpiChanged(int dpi, const RECT& suggested);
     void AddTooltip(HWND button, const wchar_t* text);
     void OnActivate(WPARAM wParam);
