@@ -78,6 +78,7 @@ bool Form1::Create(bool activate) {
     // before this object can answer for it; now that it can, set the size again.
     SetWindowPos(window_, nullptr, 0, 0, windowSize_.cx, windowSize_.cy,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    FitFrameToClientArea();
 
     // The first ShowWindow of a process may take the launcher's show command
     // instead of ours ("Run: Minimized", start /min, a hidden start). FLTX has
@@ -194,6 +195,25 @@ void Form1::OnDpiChanged(int dpi, const RECT& suggested) {
     // Where the platform suggests, the window keeps its place at the new scale.
     SetWindowPos(window_, nullptr, suggested.left, suggested.top, windowSize_.cx, windowSize_.cy,
                  SWP_NOZORDER | SWP_NOACTIVATE);
+    FitFrameToClientArea();
+}
+
+void Form1::FitFrameToClientArea() {
+    // The window size is worked out from the frame the platform says it draws
+    // at this DPI; the frame it really draws may differ (a theme, or Wine
+    // drawing the frame at a system DPI that changed under a running server).
+    // The client area, not the frame, must hold the buttons: grow or shrink
+    // the window by the difference, once.
+    RECT client{};
+    RECT frame{};
+    if (IsIconic(window_) || !GetClientRect(window_, &client) || !GetWindowRect(window_, &frame)) return;
+    const SIZE wanted = ClientSizeAt(dpi_);
+    const LONG dx = wanted.cx - client.right;
+    const LONG dy = wanted.cy - client.bottom;
+    if (dx == 0 && dy == 0) return;
+    // The minimum tracking size must allow the corrected size first.
+    windowSize_ = SIZE{frame.right - frame.left + dx, frame.bottom - frame.top + dy};
+    SetWindowPos(window_, nullptr, 0, 0, windowSize_.cx, windowSize_.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void Form1::AddTooltip(HWND button, const wchar_t* text) {

@@ -37,6 +37,7 @@ private:
     HWND CreateButton(const wchar_t* caption, int id, DWORD defaultStyle);
     void LayOut();
     void OnDpiChanged(int dpi, const RECT& suggested);
+    void FitFrameToClientArea();
     void AddTooltip(HWND button, const wchar_t* text);
     void OnActivate(WPARAM wParam);
     void OnCommand(WPARAM wParam, LPARAM lParam);

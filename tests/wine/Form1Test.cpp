@@ -114,6 +114,37 @@ LRESULT CALLBACK DropFocusWhenDisabled(HWND window, UINT message, WPARAM wParam,
     return DefSubclassProc(window, message, wParam, lParam);
 }
 
+// As a platform that draws another frame than it reports would: every edge a
+// few pixels thicker than the platform's own, the top one more so.
+constexpr int ExtraFrame = 3;
+constexpr int ExtraFrameTop = 2 * ExtraFrame;
+
+LRESULT CALLBACK ThickerFrame(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
+    const LRESULT result = DefSubclassProc(window, message, wParam, lParam);
+    if (message == WM_NCCALCSIZE) {
+        // The client rectangle: the first of NCCALCSIZE_PARAMS, or the only one.
+        RECT& client = *reinterpret_cast<RECT*>(lParam);
+        client.left += ExtraFrame;
+        client.top += ExtraFrameTop;
+        client.right -= ExtraFrame;
+        client.bottom -= ExtraFrame;
+    }
+    return result;
+}
+
+// Gives each Form1 that this thread creates the thicker frame from the start.
+LRESULT CALLBACK GiveFormsAThickerFrame(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HCBT_CREATEWND) {
+        const auto window = reinterpret_cast<HWND>(wParam);
+        wchar_t className[64] = L"";
+        GetClassNameW(window, className, static_cast<int>(std::size(className)));
+        if (std::wcscmp(className, L"Framelatch.Form1") == 0) SetWindowSubclass(window, ThickerFrame, 2, 0);
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+SIZE SizeOf(const RECT& rect) { return SIZE{rect.right - rect.left, rect.bottom - rect.top}; }
+
 class Form1Test : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(form_.Create(false)); }
@@ -266,6 +297,53 @@ TEST_F(Form1Test, TooltipsShowAtTheButtonsNewPlaceAfterADpiChange) {
     tool.lpszText = text;
     SendMessageW(tooltip, TTM_GETTEXTW, std::size(text), reinterpret_cast<LPARAM>(&tool));
     EXPECT_STREQ(text, L"タイトルバーを切り替えます");
+}
+
+TEST(Form1Frame, ClientAreaIsExactWhateverFrameThePlatformDraws) {
+    const HHOOK hook = SetWindowsHookExW(WH_CBT, GiveFormsAThickerFrame, nullptr, GetCurrentThreadId());
+    ASSERT_NE(hook, nullptr);
+    Form1 form(GetModuleHandleW(nullptr));
+    const bool created = form.Create(false);
+    UnhookWindowsHookEx(hook);
+    ASSERT_TRUE(created);
+    const HWND window = form.Handle();
+    const auto style = static_cast<DWORD>(GetWindowLongW(window, GWL_STYLE));
+    const auto exStyle = static_cast<DWORD>(GetWindowLongW(window, GWL_EXSTYLE));
+    const DpiFunctions functions;
+
+    // At creation, and after a DPI change to the rectangle the platform
+    // suggests, which is made for the frame it reports.
+    struct Step {
+        int dpi;
+        SIZE client;
+    };
+    for (const Step step : {Step{96, {73, 25}}, Step{144, {110, 38}}}) {
+        SCOPED_TRACE(testing::Message() << step.dpi << " DPI");
+        const SIZE reported = functions.WindowSize(step.client, style, exStyle, step.dpi);
+        if (step.dpi != 96) {
+            const RECT now = WindowRect(window);
+            RECT suggested{now.left + 40, now.top + 30, now.left + 40 + reported.cx, now.top + 30 + reported.cy};
+            SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(step.dpi, step.dpi), reinterpret_cast<LPARAM>(&suggested));
+        }
+        const SIZE client = ClientSize(window);
+        EXPECT_EQ(client.cx, step.client.cx);
+        EXPECT_EQ(client.cy, step.client.cy);
+        // The window grew by the frame's extra pixels, and by nothing else.
+        const SIZE frame = SizeOf(WindowRect(window));
+        EXPECT_EQ(frame.cx, reported.cx + 2 * ExtraFrame);
+        EXPECT_EQ(frame.cy, reported.cy + ExtraFrameTop + ExtraFrame);
+        for (const int id : {Command1Id, Command2Id}) {
+            EXPECT_EQ(SizeOf(ClientRectIn(window, GetDlgItem(window, id))).cy, client.cy)
+                << "control " << id << " is as high as the client area";
+        }
+        // Nor does the platform's minimum size take the correction back.
+        MINMAXINFO limits{};
+        SendMessageW(window, WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&limits));
+        EXPECT_EQ(limits.ptMinTrackSize.x, frame.cx);
+        EXPECT_EQ(limits.ptMinTrackSize.y, frame.cy);
+    }
+    DestroyWindow(window);
+    PumpMessages();
 }
 
 TEST_F(Form1Test, GoesBackToItsNormalWindowWhateverMinimizesOrMaximizesIt) {
