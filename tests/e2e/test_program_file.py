@@ -79,15 +79,37 @@ def headers():
 
 
 def imported_functions():
-    """(DLL, function) for every function the program imports by name."""
-    imports, dll = set(), None
-    for line in headers().splitlines():
-        if match := re.match(r"\s*DLL Name: (\S+)", line):
-            dll = match.group(1).lower()
-        elif not line.strip():
-            dll = None
-        elif dll and (match := re.match(r"\s*[0-9a-fA-F]+\s+\d+\s+(\S+)$", line)):
-            imports.add((dll, match.group(1)))
+    """(DLL, function) for every function the program imports by name (by
+    ordinal: "#N"), read from the PE file's import directory itself."""
+    data = EXE.read_bytes()
+
+    def number(offset, size):
+        return int.from_bytes(data[offset:offset + size], "little")
+
+    def text(offset):
+        return data[offset:data.index(b"\0", offset)].decode("ascii")
+
+    pe = number(0x3C, 4)
+    section_count, optional_size = number(pe + 6, 2), number(pe + 20, 2)
+    optional = pe + 24
+    wide = number(optional, 2) == 0x20B                 # PE32+: 64-bit thunks, longer header
+    import_rva = number(optional + (120 if wide else 104), 4)
+    sections = [(number(at + 12, 4), number(at + 8, 4), number(at + 20, 4))    # RVA, size, file offset
+                for at in range(optional + optional_size, optional + optional_size + 40 * section_count, 40)]
+
+    def offset_of(rva):
+        return next(raw + rva - start for start, size, raw in sections if start <= rva < start + size)
+
+    imports, thunk_size = set(), 8 if wide else 4
+    descriptor = offset_of(import_rva)
+    while number(descriptor + 12, 4):                   # a descriptor with no name ends the table
+        dll = text(offset_of(number(descriptor + 12, 4))).lower()
+        thunk = offset_of(number(descriptor, 4) or number(descriptor + 16, 4))
+        while entry := number(thunk, thunk_size):
+            by_ordinal = entry >> (thunk_size * 8 - 1)
+            imports.add((dll, f"#{entry & 0xFFFF}" if by_ordinal else text(offset_of(entry & 0x7FFFFFFF) + 2)))
+            thunk += thunk_size
+        descriptor += 20
     return imports
 
 
@@ -123,7 +145,7 @@ class ProgramFile(unittest.TestCase):
         self.assertEqual(re.search(r"file format (\S+)", text).group(1), file_format)
         self.assertEqual(re.search(r"Magic\s+(\S+\s+\(\S+\))", text).group(1).split(), [magic, f"({magic_name})"])
         self.assertRegex(text, r"Subsystem\s+00000002\s+\(Windows GUI\)")
-        imports = {name.lower() for name in re.findall(r"DLL Name: (\S+)", text)}
+        imports = {dll for dll, _ in imported_functions()}
         self.assertTrue(imports, "no imports found")
         self.assertLessEqual(imports, SYSTEM_DLLS, f"imports beyond the system's own DLLs: {imports - SYSTEM_DLLS}")
 
