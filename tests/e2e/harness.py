@@ -143,6 +143,12 @@ def set_registry_value(key, name, value, kind="REG_SZ", env=None):
     run_wine_tool("reg", "add", key, "/v", name, "/t", kind, "/d", value, "/f", env=env)
 
 
+def restart_wine_server(state=SESSION_STATE):
+    """Ends every program of a session and starts its server again, which then
+    reads its settings afresh."""
+    subprocess.run([str(SESSION_SCRIPT), "restart-server", str(state)], check=True, timeout=60)
+
+
 def screenshot(path, crop=None):
     """Saves the session's screen, or the part `crop` ("WxH+X+Y") of it, as a PNG file."""
     path = Path(path)

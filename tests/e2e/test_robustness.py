@@ -5,8 +5,8 @@ import unittest
 from pathlib import Path
 
 from harness import (BIN, COMMAND1, COMMAND2, ENV, FULL_FRAME, NOT_RUNNING, TOOLTIP_MIN, TOOLTIP_TB,
-                     WS_CAPTION, WS_MINIMIZEBOX, DesktopTest, centre, key, probe, run_wine_tool, screenshot,
-                     set_registry_value, wait_until, xdotool)
+                     WS_CAPTION, WS_MINIMIZEBOX, DesktopTest, centre, key, probe, restart_wine_server, run_wine_tool,
+                     screenshot, set_registry_value, wait_until, xdotool)
 
 NO_TITLE_BAR = FULL_FRAME & ~WS_CAPTION
 NO_MIN_BOX = FULL_FRAME & ~WS_MINIMIZEBOX
@@ -123,18 +123,51 @@ class CodePages(DesktopTest):
         self.check_texts_under("ja_JP.UTF-8", 932)
 
 
+def twips_to_pixels(twips, dpi):
+    """As FLTX rounds them: to the nearest pixel."""
+    return (twips * dpi + 720) // 1440
+
+
 class Dpi(DesktopTest):
     def set_dpi(self, dpi):
         set_registry_value(r"HKCU\Control Panel\Desktop", "LogPixels", dpi, kind="REG_DWORD")
 
-    def check_layout_at(self, dpi, client, command1, command2):
+    def set_session_dpi(self, dpi):
+        """The DPI of the whole session, desktop and all, as after a sign-in."""
         self.set_dpi(dpi)
-        self.addCleanup(self.set_dpi, 96)
+        restart_wine_server()
+
+    def change_dpi(self, dpi, restart):
+        """Sets the DPI for this test; afterwards, the test's programs closed,
+        the session goes back to 96."""
+        (self.set_session_dpi if restart else self.set_dpi)(dpi)
+        self.addCleanup(self.set_session_dpi, 96)
+        self.addCleanup(self.stop_programs)
+
+    def screenshot_of(self, fltx, name):
+        left, top, right, bottom = fltx["screenRect"]
+        screenshot(BIN / "screenshots" / name, f"{right - left}x{bottom - top}+{left}+{top}")
+
+    def check_layout_at(self, dpi, client, command1, command2):
+        self.change_dpi(dpi, restart=True)
         _, fltx = self.start_fltx()
+        self.assertEqual(fltx["dpi"], dpi)
         self.assertEqual(fltx["clientSize"], client)
         self.assertEqual([c["clientRect"] for c in fltx["children"]], [command1, command2])
-        left, top, right, bottom = fltx["screenRect"]
-        screenshot(BIN / "screenshots" / f"fltx-{dpi}dpi.png", f"{right - left}x{bottom - top}+{left}+{top}")
+        self.screenshot_of(fltx, f"fltx-{dpi}dpi.png")
+
+    def test_client_area_is_exact_after_the_dpi_changes_under_a_running_server(self):
+        # As after a change in winecfg while Dusk Vein keeps the server running.
+        # Wine 10 then draws a new program's frame at the new DPI while its
+        # window is laid out at the desktop's old one; Wine 8 moves both.
+        self.change_dpi(144, restart=False)
+        _, fltx = self.start_fltx()
+        dpi = fltx["dpi"]
+        client = [twips_to_pixels(1095, dpi), twips_to_pixels(375, dpi)]
+        self.screenshot_of(fltx, "fltx-dpi-changed-under-server.png")
+        self.assertEqual(fltx["clientSize"], client, f"the client area at {dpi} DPI")
+        self.assertEqual([c["clientRect"][3] - c["clientRect"][1] for c in fltx["children"]], [client[1]] * 2,
+                         "both buttons are as high as the client area")
 
     def test_asks_for_its_frame_to_scale_while_it_is_created(self):
         # Windows 10 1607 scales the frame of a per-monitor v1 window only when it

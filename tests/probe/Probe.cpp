@@ -131,6 +131,7 @@ void DescribeWindow(Json& json, HWND window) {
     json.Key("iconic").Bool(IsIconic(window));
     json.Key("zoomed").Bool(IsZoomed(window));
     json.Key("dpiAwareness").Text(DpiAwarenessOf(window));
+    json.Key("dpi").Number(GetDpiForWindow(window));
     DWORD pid = 0;
     GetWindowThreadProcessId(window, &pid);
     json.Key("bits").Number(BitsOfProcess(pid));
@@ -427,8 +428,9 @@ int RunShown(int showCommand, const wchar_t* path) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    // Sizes and places as a DPI-aware program such as FLTX sees them.
-    SetProcessDPIAware();
+    // Real pixels, from any process: a reader of lower awareness gets sizes
+    // and places scaled to its own DPI.
+    if (!SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2)) SetProcessDPIAware();
     const std::wstring command = argc > 1 ? argv[1] : L"";
     if (command == L"windows" && argc == 3) return Windows(argv[2]);
     if (command == L"boxes") return Boxes();

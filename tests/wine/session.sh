@@ -14,6 +14,8 @@
 #                                       beside, a second prefix with a server of its
 #                                       own on the display of the session in OTHER
 #   session.sh stop STATE               stop that session and remove its folder
+#   session.sh restart-server STATE     end every program of the session and start
+#                                       its server again
 #   session.sh run STATE PROGRAM ARGS   run a Windows program in the session
 #   session.sh env STATE COMMAND ARGS   run a Linux command with the session's settings
 #   session.sh prefix DIR ARCH          boot and set up a lasting prefix at DIR, once,
@@ -214,12 +216,17 @@ prefix() {
     touch "$WINEPREFIX/.framelatch-ready"
 }
 
+# Ends every program of the session's prefix, and its server.
+stop_server() {
+    wineserver -k >/dev/null 2>&1 || true
+    wait_for 10 bash -c '! WINEPREFIX="$0" wineserver -k0 2>/dev/null' "$WINEPREFIX" || true
+}
+
 stop() {
     [ -s "$state" ] || { rm -f "$state"; return 0; }
     # shellcheck disable=SC1090
     source "$state"
-    wineserver -k >/dev/null 2>&1 || true
-    wait_for 10 bash -c '! WINEPREFIX="$0" wineserver -k0 2>/dev/null' "$WINEPREFIX" || true
+    stop_server
     # The window manager first, while its display is still there.
     local pid
     # A session beside another has no display of its own to stop.
@@ -237,6 +244,14 @@ stop() {
 case "$command" in
 start) start "$@" ;;
 stop) stop ;;
+restart-server)
+    # As after a sign-in: what the server read at its start (the DPI among
+    # it) is read afresh by every program from now on.
+    # shellcheck disable=SC1090
+    source "$state"
+    stop_server
+    wineserver -p >>"$FRAMELATCH_SESSION_ROOT/wineserver.log" 2>&1 </dev/null
+    ;;
 prefix) prefix "$@" ;;
 run)
     # shellcheck disable=SC1090
