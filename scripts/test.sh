@@ -9,11 +9,11 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 source scripts/wine-host.sh
 if [ "$arch" = win32 ]; then
     under_wine=(windows windows64)
-    summary="Under Wine: the 32-bit and the 64-bit build ($why)."
+    summary="$platform: both builds ($why)"
 else
     under_wine=(windows64)
-    summary="Under Wine: the 64-bit build only. 32-bit build not run under Wine: $why."
-    summary+=" The tests that run it beside the 64-bit build are skipped."
+    summary="$platform: the 64-bit build only (32-bit build not run under Wine: $why;"
+    summary+=" the tests that run it beside the 64-bit build are skipped)"
 fi
 echo "$summary"
 trap 'status=$?; echo "$summary"; exit $status' EXIT
