@@ -254,9 +254,11 @@ class DesktopTest(unittest.TestCase):
         """Starts Framelatch.exe; returns (program, window)."""
         return self.start_with_window("Framelatch.exe", "FLTX", env=env, bin=bin)
 
-    def start_target(self, style=None, title="Dusk Vein", bin=BIN):
-        """Starts the stand-in target; returns (program, window)."""
+    def start_target(self, style=None, title="Dusk Vein", bin=BIN, redraw=True):
+        """Starts the stand-in target; returns (program, window). With redraw
+        False it leaves its frame alone when its style changes, as most programs do."""
         args = ["--title", title] + (["--style", f"{style:08X}"] if style is not None else [])
+        args += [] if redraw else ["--redraw", "no"]
         return self.start_with_window("DuskVein.exe", title, *args, bin=bin)
 
     @staticmethod

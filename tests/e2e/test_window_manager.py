@@ -6,7 +6,7 @@ import subprocess
 import unittest
 
 from harness import (BIN, COMMAND1, COMMAND2, ENV, FULL_FRAME, WS_CAPTION, WS_MINIMIZEBOX, DesktopTest,
-                     probe, screenshot, set_registry_value, wait_until)
+                     probe, screenshot, set_registry_value, wait_until, xdotool)
 
 # _MOTIF_WM_HINTS: flags, functions, decorations, input mode, status.
 MWM_FUNC_MINIMIZE = 0x08
@@ -47,10 +47,10 @@ def screen_area(window, margin=30):
 
 
 class WindowManagerTest(DesktopTest):
-    def settled_target(self):
+    def settled_target(self, redraw=True):
         """Starts the stand-in and returns it once the window manager has placed
         it: two readings in a row agree, with its whole frame shown."""
-        _, target = self.start_target()
+        _, target = self.start_target(redraw=redraw)
         last = [None]
 
         def settled():
@@ -141,6 +141,39 @@ class WithWineDecorations(WindowManagerTest):
         wait_until(lambda: self.window(target["hwnd"], "Dusk Vein")["clientSize"] == [width, height],
                    what="the client area to shrink back")
         wait_until(lambda: pixel(*title_bar) != client_background, what="the title bar to come back on the screen")
+
+    def test_a_target_that_does_not_redraw_loses_its_title_bar_at_a_minimize_and_restore(self):
+        # Most programs leave their frame alone when their style changes, and a
+        # game window often has neither a sizing border nor a maximize button:
+        # the guides' way is then a minimize and a restore (Win+D twice). Here
+        # the window manager does both, as from a taskbar. (openbox's Show
+        # desktop hides windows without minimizing them, so Wine sees nothing.)
+        self.set_decorated("N")
+        self.addCleanup(self.set_decorated, "Y")
+        caption = probe("caption-height")
+        target = self.settled_target(redraw=False)
+        _, fltx = self.start_fltx()
+        left, top, right, bottom = target["screenRect"]
+        title_bar = ((left + right) // 2, top + caption // 2 + 2)
+        client_background = pixel(right - 20, bottom - 20)
+
+        self.press(fltx, COMMAND2)
+        self.wait_for_style(target, FULL_FRAME & ~WS_CAPTION)
+        unchanged = self.window(target["hwnd"], "Dusk Vein")
+        self.assertEqual((unchanged["clientSize"], unchanged["clientOrigin"]),
+                         (target["clientSize"], target["clientOrigin"]), "the frame is recalculated at once")
+        self.assertNotEqual(pixel(*title_bar), client_background, "the title bar is still on the screen")
+        screenshot(SHOTS / "wm-no-redraw-1-after-TB.png", screen_area(target))
+
+        x_id = x_window("Dusk Vein")
+        xdotool("windowminimize", x_id)
+        wait_until(lambda: self.window(target["hwnd"], "Dusk Vein")["iconic"], what="the minimize")
+        xdotool("windowactivate", x_id)
+        restored = wait_until(lambda: (lambda w: w if not w["iconic"] and w["visible"] else None)(
+            self.window(target["hwnd"], "Dusk Vein")), what="the restore")
+        self.assertGreater(restored["clientSize"][1], target["clientSize"][1], "the title bar's room is client area")
+        wait_until(lambda: pixel(*title_bar) == client_background, what="the title bar to go from the screen")
+        screenshot(SHOTS / "wm-no-redraw-2-after-minimize-and-restore.png", screen_area(target))
 
 if __name__ == "__main__":
     unittest.main()

@@ -2,7 +2,11 @@
 // titled "Dusk Vein" with an ordinary overlapped frame, which shows its own
 // frame style bits and recalculates its frame whenever its style changes.
 //
-//   DuskVein.exe [--style HEX] [--class NAME] [--title TEXT]
+//   DuskVein.exe [--style HEX] [--class NAME] [--title TEXT] [--redraw no]
+//
+// With --redraw no it does nothing when its style changes, as most programs
+// do: its frame shows a new style only the next time it is recalculated
+// (a resize, a minimize and restore).
 //
 // It also answers two private messages, for tests:
 //   WM_APP + 1 (wParam = milliseconds): stops pumping messages for that long.
@@ -29,9 +33,11 @@ struct Options {
     DWORD style = WS_OVERLAPPEDWINDOW;
     const wchar_t* className = L"DuskVein";
     const wchar_t* title = L"Dusk Vein";
+    bool redraw = true;
 };
 
 struct TargetState {
+    bool redraw = true;
     LONG styleChanges = 0;
     ULONGLONG lastStyleChangeMicroseconds = 0;
     HANDLE styleChanged = CreateEventW(nullptr, FALSE, FALSE, L"DuskVeinStyleChanged");
@@ -70,7 +76,7 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
             SetEvent(state->styleChanged);
             // The writer waits for this message to return: recalculate the
             // frame right after, not inside it.
-            PostMessageW(window, RecalculateFrameMessage, 0, 0);
+            if (state->redraw) PostMessageW(window, RecalculateFrameMessage, 0, 0);
         }
         return 0;
     case RecalculateFrameMessage:
@@ -107,6 +113,7 @@ Options ParseOptions() {
         if (wcscmp(args[i], L"--style") == 0) options.style = wcstoul(args[i + 1], nullptr, 16);
         if (wcscmp(args[i], L"--class") == 0) options.className = args[i + 1];
         if (wcscmp(args[i], L"--title") == 0) options.title = args[i + 1];
+        if (wcscmp(args[i], L"--redraw") == 0) options.redraw = wcscmp(args[i + 1], L"no") != 0;
     }
     return options;  // args stay allocated for the life of the process
 }
@@ -128,6 +135,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     if (!RegisterClassExW(&windowClass)) return 1;
 
     TargetState state;
+    state.redraw = options.redraw;
     HWND window = CreateWindowExW(0, options.className, options.title, options.style, 160, 120, 360, 200, nullptr,
                                   nullptr, instance, &state);
     if (!window) return 1;
