@@ -65,11 +65,19 @@ if [ "$(cat "$root/.framelatch-key" 2>/dev/null)" != "$key" ]; then
     $recipe "$root" ${FRAMELATCH_DEBIAN_MIRROR:-} >"$base/debootstrap.log" 2>&1 ||
         { tail -n 20 "$base/debootstrap.log" >&2; fail "debootstrap could not make the root (log: $base/debootstrap.log)"; }
     # What a newcomer's first run installs, done once and kept.
+    echo "test-debian13: installing what the build and the tests need (log: $base/install.log)"
     in_root --bind-ro="$repo/scripts/install-deps.sh:/usr/local/bin/framelatch-install-deps" \
-        /usr/local/bin/framelatch-install-deps || fail "the install step failed in the Debian 13 root"
+        /usr/local/bin/framelatch-install-deps >"$base/install.log" 2>&1 </dev/null ||
+        { tail -n 20 "$base/install.log" >&2; fail "the install step failed in the Debian 13 root"; }
     in_root apt-get clean
     echo "$key" >"$root/.framelatch-key"
 fi
+
+# The line in which test.sh says which builds ran under Wine (nspawn may say
+# more after it).
+summary() {
+    grep -E '^Wine .* \(Debian [0-9]+\): ' "$log" | tail -n 1 || echo "test.sh did not say which builds ran"
+}
 
 clone=$root/root/framelatch
 remove "$clone"
@@ -81,6 +89,6 @@ if ! in_root --bind-ro="$repo:/mnt/framelatch-source" \
     ${FRAMELATCH_WINE_ARCH:+--setenv=FRAMELATCH_WINE_ARCH=$FRAMELATCH_WINE_ARCH} \
     /bin/bash -c 'git -c safe.directory="*" clone -q /mnt/framelatch-source /root/framelatch &&
                   cd /root/framelatch && ./scripts/test.sh' 2>&1 | tee "$log"; then
-    # test.sh's last line says which builds ran under Wine.
-    fail "the tests failed in the Debian 13 root: $(tail -n 1 "$log")"
+    fail "the tests failed in the Debian 13 root: $(summary)"
 fi
+summary

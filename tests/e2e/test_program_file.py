@@ -51,12 +51,11 @@ WINDOWS_7_IMPORTS = {
     },
     "user32.dll": {
         "AdjustWindowRectEx", "CreateWindowExW", "DefWindowProcW", "DestroyWindow", "DispatchMessageW",
-        "FindWindowA", "GetDC", "GetDlgCtrlID", "GetFocus", "GetMessageW", "GetWindowLongA", "GetWindowLongW",
-        "GetWindowLongPtrW", "IsDialogMessageW", "IsIconic", "IsWindowVisible", "IsZoomed", "LoadCursorW",
-        "LoadIconW", "MessageBoxW", "MoveWindow", "PostMessageW", "PostQuitMessage", "RegisterClassExW",
-        "ReleaseDC", "SendMessageW", "SetFocus",
-        "SetWindowLongA", "SetWindowLongW", "SetWindowLongPtrW", "SetWindowPos", "ShowWindow",
-        "SystemParametersInfoW", "TranslateMessage",
+        "FindWindowA", "GetClientRect", "GetDC", "GetDlgCtrlID", "GetFocus", "GetMessageW", "GetWindowLongA",
+        "GetWindowLongPtrW", "GetWindowLongW", "GetWindowRect", "IsDialogMessageW", "IsIconic", "IsWindowVisible",
+        "IsZoomed", "LoadCursorW", "LoadIconW", "MessageBoxW", "MoveWindow", "PostMessageW", "PostQuitMessage",
+        "RegisterClassExW", "ReleaseDC", "SendMessageW", "SetFocus", "SetWindowLongA", "SetWindowLongPtrW",
+        "SetWindowLongW", "SetWindowPos", "ShowWindow", "SystemParametersInfoW", "TranslateMessage",
     },
     # The C runtime that every Windows has carried since Windows 2000, used by
     # the MinGW-w64 start-up code; all of these are in Windows 7's copy.
@@ -65,6 +64,7 @@ WINDOWS_7_IMPORTS = {
         "__wgetmainargs", "__winitenv", "_amsg_exit", "_cexit", "_commode", "_fmode", "_initterm", "_iob",
         "_onexit", "_wcmdln", "abort", "calloc", "exit", "fprintf", "free", "fwrite", "malloc", "memcpy",
         "signal", "strlen", "strncmp", "vfprintf",
+        "wcslen",                                   # GCC 14's start-up code (Debian 13)
     },
 }
 

@@ -162,7 +162,12 @@ class Dpi(DesktopTest):
         # window is laid out at the desktop's old one; Wine 8 moves both.
         self.change_dpi(144, restart=False)
         _, fltx = self.start_fltx()
-        dpi = fltx["dpi"]
+        # The DPI it laid itself out at, told by where TB starts and ends. (Wine 8
+        # tells another process the desktop's DPI here, not the window's.)
+        tb_left, _, tb_right, _ = self.button(fltx, COMMAND2)["clientRect"]
+        dpi = next((dpi for dpi in (96, 120, 144, 168, 192)
+                    if [twips_to_pixels(600, dpi), twips_to_pixels(1095, dpi)] == [tb_left, tb_right]), None)
+        self.assertIsNotNone(dpi, f"TB from {tb_left} to {tb_right} is laid out at no DPI of Wine's")
         client = [twips_to_pixels(1095, dpi), twips_to_pixels(375, dpi)]
         self.screenshot_of(fltx, "fltx-dpi-changed-under-server.png")
         self.assertEqual(fltx["clientSize"], client, f"the client area at {dpi} DPI")
