@@ -17,7 +17,7 @@ repo=$PWD
 if [ "$(id -u)" -ne 0 ]; then
     command -v sudo >/dev/null || { echo "test-debian13: needs root, and there is no sudo" >&2; exit 1; }
     echo "test-debian13: making and entering a Debian 13 root needs root: with sudo" >&2
-    exec sudo --preserve-env=FRAMELATCH_WINE_ARCH,FRAMELATCH_DEBIAN13_ROOT "$0" "$@"
+    exec sudo --preserve-env=FRAMELATCH_WINE_ARCH,FRAMELATCH_DEBIAN13_ROOT "$repo/scripts/test-debian13.sh" "$@"
 fi
 
 fail() {
