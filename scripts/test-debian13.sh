@@ -51,8 +51,10 @@ remove() {
     rm -rf --one-file-system "$folder"
 }
 
+# /tmp is a tmpfs of half the memory, as Debian 13 mounts it (nspawn's own
+# default, a tenth, is too small for two Wine prefixes at once).
 in_root() {
-    systemd-nspawn -q -D "$root" --register=no --keep-unit --as-pid2 \
+    systemd-nspawn -q -D "$root" --register=no --keep-unit --as-pid2 --tmpfs=/tmp:mode=1777,size=50% \
         --setenv=DEBIAN_FRONTEND=noninteractive --setenv=LANG=C.UTF-8 "$@"
 }
 
