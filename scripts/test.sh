@@ -7,6 +7,10 @@ set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 source scripts/wine-host.sh
+# What the builds run on, as "Wine 8.0 (Debian 12)".
+wine_version=$("$(tests/wine/session.sh loader win64)" --version 2>/dev/null) || wine_version=unknown
+wine_version=${wine_version%% *}
+platform="Wine ${wine_version#wine-} (Debian $(cut -d. -f1 /etc/debian_version))"
 if [ "$arch" = win32 ]; then
     under_wine=(windows windows64)
     summary="$platform: both builds ($why)"

@@ -109,18 +109,22 @@ class WithWineDecorations(WindowManagerTest):
     def set_decorated(self, value):
         set_registry_value(X11_DRIVER_KEY, "Decorated", value)
 
-    def test_tb_takes_the_title_bar_off_the_screen_and_brings_it_back(self):
+    def undecorated_target_and_fltx(self, redraw=True):
+        """The stand-in in a frame Wine draws, and FLTX; also a point in the
+        stand-in's title bar, the colour of its client area, and the caption's height."""
         self.set_decorated("N")
         self.addCleanup(self.set_decorated, "Y")
         caption = probe("caption-height")
-        target = self.settled_target()
+        target = self.settled_target(redraw=redraw)
         _, fltx = self.start_fltx()
-        x_id = x_window("Dusk Vein")
-        self.assertEqual(motif_hints(x_id)[1], 0, "the window manager is asked to draw no frame of its own")
-
         left, top, right, bottom = target["screenRect"]
         title_bar = ((left + right) // 2, top + caption // 2 + 2)
-        client_background = pixel(right - 20, bottom - 20)
+        return target, fltx, title_bar, pixel(right - 20, bottom - 20), caption
+
+    def test_tb_takes_the_title_bar_off_the_screen_and_brings_it_back(self):
+        target, fltx, title_bar, client_background, caption = self.undecorated_target_and_fltx()
+        x_id = x_window("Dusk Vein")
+        self.assertEqual(motif_hints(x_id)[1], 0, "the window manager is asked to draw no frame of its own")
         (width, height), origin = target["clientSize"], target["clientOrigin"]
         self.assertNotEqual(pixel(*title_bar), client_background, "a title bar is drawn")
         screenshot(SHOTS / "wm-undecorated-1-before.png", screen_area(target))
@@ -148,15 +152,7 @@ class WithWineDecorations(WindowManagerTest):
         # the guides' way is then a minimize and a restore (Win+D twice). Here
         # the window manager does both, as from a taskbar. (openbox's Show
         # desktop hides windows without minimizing them, so Wine sees nothing.)
-        self.set_decorated("N")
-        self.addCleanup(self.set_decorated, "Y")
-        caption = probe("caption-height")
-        target = self.settled_target(redraw=False)
-        _, fltx = self.start_fltx()
-        left, top, right, bottom = target["screenRect"]
-        title_bar = ((left + right) // 2, top + caption // 2 + 2)
-        client_background = pixel(right - 20, bottom - 20)
-
+        target, fltx, title_bar, client_background, _ = self.undecorated_target_and_fltx(redraw=False)
         self.press(fltx, COMMAND2)
         self.wait_for_style(target, FULL_FRAME & ~WS_CAPTION)
         unchanged = self.window(target["hwnd"], "Dusk Vein")

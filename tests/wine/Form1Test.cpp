@@ -311,41 +311,37 @@ TEST(Form1Frame, ClientAreaIsExactWhateverFrameThePlatformDraws) {
     const auto exStyle = static_cast<DWORD>(GetWindowLongW(window, GWL_EXSTYLE));
     const DpiFunctions functions;
 
-    // At creation, and after a DPI change to the rectangle the platform
-    // suggests, which is made for the frame it reports.
-    struct Step {
-        int dpi;
-        SIZE client;
-    };
-    for (const Step step : {Step{96, {73, 25}}, Step{144, {110, 38}}}) {
-        SCOPED_TRACE(testing::Message() << step.dpi << " DPI");
-        const SIZE reported = functions.WindowSize(step.client, style, exStyle, step.dpi);
-        if (step.dpi != 96) {
-            const RECT now = WindowRect(window);
-            RECT suggested{now.left + 40, now.top + 30, now.left + 40 + reported.cx, now.top + 30 + reported.cy};
-            SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(step.dpi, step.dpi), reinterpret_cast<LPARAM>(&suggested));
-        }
+    // The client area is `expected`, both buttons are as high, and the
+    // platform's minimum size does not take the correction back.
+    const auto expectExact = [&](SIZE expected) {
         const SIZE client = ClientSize(window);
-        EXPECT_EQ(client.cx, step.client.cx);
-        EXPECT_EQ(client.cy, step.client.cy);
-        const SIZE frame = SizeOf(WindowRect(window));
-        if (step.dpi == 96) {
-            // The window grew by the frame's extra pixels, and by nothing else.
-            // (After a DPI change the platform's own frame may differ from the
-            // one it reports too, as Wine 10's does.)
-            EXPECT_EQ(frame.cx, reported.cx + 2 * ExtraFrame);
-            EXPECT_EQ(frame.cy, reported.cy + ExtraFrameTop + ExtraFrame);
-        }
+        EXPECT_EQ(client.cx, expected.cx);
+        EXPECT_EQ(client.cy, expected.cy);
         for (const int id : {Command1Id, Command2Id}) {
-            EXPECT_EQ(SizeOf(ClientRectIn(window, GetDlgItem(window, id))).cy, client.cy)
-                << "control " << id << " is as high as the client area";
+            EXPECT_EQ(SizeOf(ClientRectIn(window, GetDlgItem(window, id))).cy, client.cy) << "control " << id;
         }
-        // Nor does the platform's minimum size take the correction back.
+        const SIZE frame = SizeOf(WindowRect(window));
         MINMAXINFO limits{};
         SendMessageW(window, WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&limits));
         EXPECT_EQ(limits.ptMinTrackSize.x, frame.cx);
         EXPECT_EQ(limits.ptMinTrackSize.y, frame.cy);
-    }
+        return frame;
+    };
+
+    // At creation the window grew by the frame's extra pixels, and by nothing else.
+    const SIZE reported = functions.WindowSize(SIZE{73, 25}, style, exStyle, 96);
+    const SIZE frame = expectExact(SIZE{73, 25});
+    EXPECT_EQ(frame.cx, reported.cx + 2 * ExtraFrame);
+    EXPECT_EQ(frame.cy, reported.cy + ExtraFrameTop + ExtraFrame);
+
+    // After a DPI change to the rectangle the platform suggests for the frame it
+    // reports. (Its own frame may then differ from that one too, as Wine's does.)
+    const SIZE suggestedSize = functions.WindowSize(SIZE{110, 38}, style, exStyle, 144);
+    const RECT now = WindowRect(window);
+    RECT suggested{now.left + 40, now.top + 30, now.left + 40 + suggestedSize.cx, now.top + 30 + suggestedSize.cy};
+    SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&suggested));
+    SCOPED_TRACE("144 DPI");
+    expectExact(SIZE{110, 38});
     DestroyWindow(window);
     PumpMessages();
 }

@@ -134,8 +134,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     windowClass.lpszClassName = options.className;
     if (!RegisterClassExW(&windowClass)) return 1;
 
-    TargetState state;
-    state.redraw = options.redraw;
+    TargetState state{options.redraw};
     HWND window = CreateWindowExW(0, options.className, options.title, options.style, 160, 120, 360, 200, nullptr,
                                   nullptr, instance, &state);
     if (!window) return 1;
