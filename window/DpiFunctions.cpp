@@ -1,5 +1,6 @@
 #include "DpiFunctions.h"
 
+#include "DeviceContext.h"
 #include "LoadedExport.h"
 
 namespace framelatch {
@@ -7,22 +8,6 @@ namespace framelatch {
 namespace {
 
 constexpr int DefaultDpi = 96;
-
-// The screen's device context, released on every path.
-class ScreenDc {
-public:
-    ScreenDc() : dc_(GetDC(nullptr)) {}
-    ~ScreenDc() {
-        if (dc_) ReleaseDC(nullptr, dc_);
-    }
-    ScreenDc(const ScreenDc&) = delete;
-    ScreenDc& operator=(const ScreenDc&) = delete;
-
-    HDC Get() const { return dc_; }
-
-private:
-    HDC dc_;
-};
 
 }  // namespace
 
@@ -56,24 +41,25 @@ SIZE DpiFunctions::WindowSize(SIZE client, DWORD style, DWORD exStyle, int dpi) 
     return SIZE{frame.right - frame.left, frame.bottom - frame.top};
 }
 
-HFONT DpiFunctions::CreateMessageFont(int dpi) const {
-    return CreateNonClientFont(dpi, &NONCLIENTMETRICSW::lfMessageFont);
+bool DpiFunctions::MessageFont(int dpi, LOGFONTW& font) const {
+    return NonClientFont(dpi, &NONCLIENTMETRICSW::lfMessageFont, font);
 }
 
-HFONT DpiFunctions::CreateStatusFont(int dpi) const {
-    return CreateNonClientFont(dpi, &NONCLIENTMETRICSW::lfStatusFont);
+bool DpiFunctions::StatusFont(int dpi, LOGFONTW& font) const {
+    return NonClientFont(dpi, &NONCLIENTMETRICSW::lfStatusFont, font);
 }
 
-HFONT DpiFunctions::CreateNonClientFont(int dpi, LOGFONTW NONCLIENTMETRICSW::*font) const {
+bool DpiFunctions::NonClientFont(int dpi, LOGFONTW NONCLIENTMETRICSW::*which, LOGFONTW& font) const {
     NONCLIENTMETRICSW metrics{};
     metrics.cbSize = sizeof(metrics);
     if (!systemParametersInfoForDpi_ ||
         !systemParametersInfoForDpi_(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0, dpi)) {
-        if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0)) return nullptr;
+        if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0)) return false;
         // The system's metrics are for its own DPI.
-        (metrics.*font).lfHeight = MulDiv((metrics.*font).lfHeight, dpi, SystemDpi());
+        (metrics.*which).lfHeight = MulDiv((metrics.*which).lfHeight, dpi, SystemDpi());
     }
-    return CreateFontIndirectW(&(metrics.*font));
+    font = metrics.*which;
+    return true;
 }
 
 void DpiFunctions::EnableNonClientScaling(HWND window) const {

@@ -24,12 +24,13 @@ public:
     // Size of a window with these styles whose client area is `client` at `dpi`.
     SIZE WindowSize(SIZE client, DWORD style, DWORD exStyle, int dpi) const;
 
-    // The font the system uses in message boxes and dialogs, at `dpi`; the
-    // caller owns it.
-    HFONT CreateMessageFont(int dpi) const;
+    // The font the system uses in message boxes and dialogs, at `dpi`; false
+    // when the system does not tell.
+    bool MessageFont(int dpi, LOGFONTW& font) const;
 
-    // The font of status bars and tooltips, at `dpi`; the caller owns it.
-    HFONT CreateStatusFont(int dpi) const;
+    // The font of status bars and tooltips, at `dpi`; false when the system
+    // does not tell.
+    bool StatusFont(int dpi, LOGFONTW& font) const;
 
     // Asks for the frame to be scaled with the client area on a DPI change,
     // which per-monitor v1 (Windows 10 1607) does only when asked during
@@ -37,7 +38,7 @@ public:
     void EnableNonClientScaling(HWND window) const;
 
 private:
-    HFONT CreateNonClientFont(int dpi, LOGFONTW NONCLIENTMETRICSW::*font) const;
+    bool NonClientFont(int dpi, LOGFONTW NONCLIENTMETRICSW::*which, LOGFONTW& font) const;
 
     using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
     using AdjustWindowRectExForDpiFunction = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);

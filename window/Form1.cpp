@@ -4,6 +4,7 @@
 
 #include <initializer_list>
 
+#include "FaceThatDraws.h"
 #include "Twips.h"
 
 namespace framelatch {
@@ -184,8 +185,13 @@ void Form1::LayOut() {
     MoveWindow(command1_, TwipsToPixels(Command1LeftTwips, dpi_), 0, width, height, TRUE);
     MoveWindow(command2_, TwipsToPixels(Command2LeftTwips, dpi_), 0, width, height, TRUE);
 
-    SetFont(font_, dpiFunctions_.CreateMessageFont(dpi_), {command1_, command2_});
-    if (tooltip_) SetFont(tooltipFont_, dpiFunctions_.CreateStatusFont(dpi_), {tooltip_});
+    LOGFONTW font{};
+    if (dpiFunctions_.MessageFont(dpi_, font)) SetFont(font_, CreateFontIndirectW(&font), {command1_, command2_});
+    if (tooltip_ && dpiFunctions_.StatusFont(dpi_, font)) {
+        // The tooltips are Japanese: in a face that draws them, at this DPI's size.
+        ChooseFaceThatDraws(font, {Command1Tooltip, Command2Tooltip});
+        SetFont(tooltipFont_, CreateFontIndirectW(&font), {tooltip_});
+    }
 }
 
 void Form1::OnDpiChanged(int dpi, const RECT& suggested) {

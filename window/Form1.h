@@ -4,7 +4,7 @@
 
 #include "DpiFunctions.h"
 #include "FrameToggles.h"
-#include "GdiFont.h"
+#include "GdiObject.h"
 #include "User32WindowSystem.h"
 
 namespace framelatch {

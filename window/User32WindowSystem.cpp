@@ -1,5 +1,7 @@
 #include "User32WindowSystem.h"
 
+#include "WarningBoxFont.h"
+
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 text is passed to the W calls as it is");
 
 namespace framelatch {
@@ -27,8 +29,9 @@ void User32WindowSystem::SetLastError(ErrorCode error) { ::SetLastError(error); 
 ErrorCode User32WindowSystem::GetLastError() { return ::GetLastError(); }
 
 int User32WindowSystem::MessageBoxW(const char16_t* text, const char16_t* caption, unsigned style) {
-    return ::MessageBoxW(owner_, reinterpret_cast<const wchar_t*>(text), reinterpret_cast<const wchar_t*>(caption),
-                         style);
+    const auto* message = reinterpret_cast<const wchar_t*>(text);
+    const WarningBoxFont readable(owner_, message);
+    return ::MessageBoxW(owner_, message, reinterpret_cast<const wchar_t*>(caption), style);
 }
 
 }  // namespace framelatch

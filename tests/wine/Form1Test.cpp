@@ -402,10 +402,12 @@ TEST(DpiFunctions, LooksUpTheDpiCallsInTheLoadedUser32Only) {
     const DpiFunctions functions;
     EXPECT_GT(functions.WindowDpi(GetDesktopWindow()), 0);
     EXPECT_GT(functions.WindowSize(SIZE{73, 25}, WS_CAPTION | WS_SYSMENU, WS_EX_TOOLWINDOW, 96).cy, 25);
-    for (const HFONT font : {functions.CreateMessageFont(144), functions.CreateStatusFont(144)}) {
-        EXPECT_NE(font, nullptr);
-        DeleteObject(font);
-    }
+    LOGFONTW message{};
+    LOGFONTW status{};
+    EXPECT_TRUE(functions.MessageFont(144, message));
+    EXPECT_TRUE(functions.StatusFont(144, status));
+    EXPECT_NE(message.lfHeight, 0);
+    EXPECT_NE(status.lfHeight, 0);
     EXPECT_EQ(LoadedModules(), before) << "the lookup loaded a module";
 }
 
