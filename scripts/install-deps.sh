@@ -35,10 +35,27 @@ else
   done
 fi
 
+install() {
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "$@"
+}
+
 if [ ${#missing[@]} -gt 0 ]; then
   [ -z "${need_i386:-}" ] || as_root dpkg --add-architecture i386
-  as_root apt-get update
-  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+  # A mirror caught mid-sync fails an index or two for a while; what did come
+  # is used all the same, and the install says whether it was enough.
+  for wait in 10 30 0; do
+    as_root apt-get update && break
+    [ "$wait" -eq 0 ] || { echo "install-deps: apt-get update failed; again in $wait s" >&2; sleep "$wait"; }
+  done
+  if ! install "${missing[@]}"; then
+    # Without the 32-bit Wine the scripts run the 64-bit build only, and say so.
+    rest=()
+    for p in "${missing[@]}"; do [ "$p" = wine32:i386 ] || rest+=("$p"); done
+    [ ${#rest[@]} -lt ${#missing[@]} ] || exit 1
+    echo "install-deps: wine32:i386 cannot be installed from the package lists this machine has;" \
+         "installing the rest, so only the 64-bit build runs under Wine" >&2
+    [ ${#rest[@]} -eq 0 ] || install "${rest[@]}"
+  fi
 fi
 
 # Locales for running the program under a Western and a Japanese code page.

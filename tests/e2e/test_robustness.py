@@ -9,6 +9,13 @@ from harness import (BIN, COMMAND1, COMMAND2, ENV, FULL_FRAME, NOT_RUNNING, TOOL
                      screenshot, set_registry_value, wait_until, xdotool)
 
 NO_TITLE_BAR = FULL_FRAME & ~WS_CAPTION
+SHOTS = BIN / "screenshots"
+
+
+def crop_of(window):
+    """The screen crop ("WxH+X+Y") of a window as the probe reported it."""
+    left, top, right, bottom = window["screenRect"]
+    return f"{right - left}x{bottom - top}+{left}+{top}"
 NO_MIN_BOX = FULL_FRAME & ~WS_MINIMIZEBOX
 
 
@@ -99,14 +106,19 @@ class CodePages(DesktopTest):
         self.assertEqual(probe("code-page", env=env), code_page, f"{lang} should run with code page {code_page}")
 
         program, fltx = self.start_fltx(env=env)
-        for control_id, text in ((COMMAND1, TOOLTIP_MIN), (COMMAND2, TOOLTIP_TB)):
+        # Pictures of the Japanese as a player sees it in a plain prefix, to look at.
+        locale = lang.split(".")[0]
+        for control_id, text, name in ((COMMAND1, TOOLTIP_MIN, "Min"), (COMMAND2, TOOLTIP_TB, "TB")):
             xdotool("mousemove", *centre(self.button(fltx, control_id)["screenRect"]))
-            wait_until(lambda: any(t["owner"] == fltx["hwnd"] and t["visible"] and t["tip"] == text
-                                   for t in probe("tooltips")), what=f"the tooltip {text!r} under {lang}")
+            tip = wait_until(lambda: next((t for t in probe("tooltips") if t["owner"] == fltx["hwnd"]
+                                           and t["visible"] and t["tip"] == text), None),
+                             what=f"the tooltip {text!r} under {lang}")
+            screenshot(SHOTS / f"tooltip-{name}-{locale}.png", crop_of(tip))
 
         self.press(fltx, COMMAND2)
         box = wait_until(lambda: self.box_of(fltx), what=f"the warning under {lang}")
         self.assertEqual((box["message"], box["text"]), (NOT_RUNNING, "Framelatch"))
+        screenshot(SHOTS / f"warning-{locale}.png", crop_of(box))
         key("Return")
         wait_until(lambda: self.box_of(fltx) is None, what="the warning to close")
 
@@ -145,8 +157,7 @@ class Dpi(DesktopTest):
         self.addCleanup(self.stop_programs)
 
     def screenshot_of(self, fltx, name):
-        left, top, right, bottom = fltx["screenRect"]
-        screenshot(BIN / "screenshots" / name, f"{right - left}x{bottom - top}+{left}+{top}")
+        screenshot(SHOTS / name, crop_of(fltx))
 
     def check_layout_at(self, dpi, client, command1, command2):
         self.change_dpi(dpi, restart=True)

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstring>
 #include <cwchar>
 #include <iterator>
 #include <set>
@@ -15,6 +17,7 @@
 
 #include "DllSearch.h"
 #include "DpiFunctions.h"
+#include "FontGlyphs.h"
 #include "Form1.h"
 
 namespace framelatch {
@@ -89,14 +92,35 @@ std::set<std::wstring> LoadedModules() {
     return modules;
 }
 
-// Closes the next message box owned by `owner` with OK, from another thread,
-// as a user would; ends with 0 once it did, 1 if no box came within ten seconds.
-DWORD WINAPI CloseBoxOf(void* owner) {
+// The next message box owned by `owner`, as another thread saw it before it
+// pressed OK, as a user would.
+struct BoxReading {
+    HWND owner = nullptr;
+    bool seen = false;
+    std::wstring text;
+    HFONT textFont = nullptr;
+    HFONT buttonFont = nullptr;
+    bool textInItsFontsGlyphs = false;
+};
+
+// Reads the box of `reading->owner` once it is active, then closes it; ends
+// with 0 once it did, 1 if no box came within ten seconds.
+DWORD WINAPI CloseBoxOf(void* parameter) {
+    auto& reading = *static_cast<BoxReading*>(parameter);
     const ULONGLONG deadline = GetTickCount64() + 10000;
     while (GetTickCount64() < deadline) {
         HWND box = nullptr;
         while ((box = FindWindowExW(nullptr, box, L"#32770", nullptr))) {
-            if (GetWindow(box, GW_OWNER) == owner && IsWindowVisible(box)) {
+            if (GetWindow(box, GW_OWNER) == reading.owner && IsWindowVisible(box) && GetForegroundWindow() == box) {
+                const HWND label = GetDlgItem(box, 0xFFFF);
+                wchar_t text[200] = L"";
+                GetWindowTextW(label, text, static_cast<int>(std::size(text)));
+                reading.text = text;
+                reading.textFont = reinterpret_cast<HFONT>(SendMessageW(label, WM_GETFONT, 0, 0));
+                reading.buttonFont = reinterpret_cast<HFONT>(
+                    SendMessageW(FindWindowExW(box, nullptr, L"Button", nullptr), WM_GETFONT, 0, 0));
+                reading.textInItsFontsGlyphs = HasEveryGlyph(reading.textFont, reading.text);
+                reading.seen = true;
                 PostMessageW(box, WM_COMMAND, IDOK, 0);
                 return 0;
             }
@@ -104,6 +128,18 @@ DWORD WINAPI CloseBoxOf(void* owner) {
         Sleep(20);
     }
     return 1;
+}
+
+// Presses a button of `window` with no target running, and reads the warning.
+BoxReading PressForTheWarning(HWND window, int buttonId) {
+    BoxReading reading;
+    reading.owner = window;
+    const HANDLE closer = CreateThread(nullptr, 0, CloseBoxOf, &reading, 0, nullptr);
+    if (!closer) return reading;
+    SendMessageW(GetDlgItem(window, buttonId), BM_CLICK, 0, 0);
+    WaitForSingleObject(closer, 15000);
+    CloseHandle(closer);
+    return reading;
 }
 
 // As a platform may do: disabling the window takes the focus from its buttons
@@ -365,18 +401,132 @@ TEST_F(Form1Test, FocusComesBackToThePressedButtonAfterTheWarning) {
     for (const int pressedId : {Command2Id, Command1Id}) {
         SCOPED_TRACE(pressedId == Command2Id ? "TB" : "Min");
         const HWND pressed = GetDlgItem(window, pressedId);
-        const HANDLE closer = CreateThread(nullptr, 0, CloseBoxOf, window, 0, nullptr);
-        ASSERT_NE(closer, nullptr);
-        SendMessageW(pressed, BM_CLICK, 0, 0);
-        DWORD closed = 1;
-        EXPECT_EQ(WaitForSingleObject(closer, 15000), WAIT_OBJECT_0);
-        GetExitCodeThread(closer, &closed);
-        CloseHandle(closer);
-        ASSERT_EQ(closed, 0u) << "no warning box came";
+        ASSERT_TRUE(PressForTheWarning(window, pressedId).seen) << "no warning box came";
         EXPECT_TRUE(PumpUntil([&] { return GetFocus() == pressed; }))
             << "the focus is on control " << GetDlgCtrlID(GetFocus());
     }
     RemoveWindowSubclass(window, DropFocusWhenDisabled, 1);
+}
+
+constexpr wchar_t Command1Tooltip[] = L"最小化ボタンを切り替えます";
+constexpr wchar_t Command2Tooltip[] = L"タイトルバーを切り替えます";
+constexpr wchar_t NotRunning[] = L"DUSK VEINが起動されていません";
+
+TEST_F(Form1Test, TooltipsAndTheWarningAreInFontsThatHaveTheirJapanese) {
+    // This session's prefix is a player's plain one: Wine's UI fonts have no
+    // Japanese and link to none that has.
+    const std::wstring tooltips = std::wstring(Command1Tooltip) + Command2Tooltip;
+    const LOGFONTW status = SystemMetrics().lfStatusFont;
+    const HWND tooltip = Tooltip();
+    ASSERT_NE(tooltip, nullptr);
+    for (const int dpi : {96, 144}) {
+        SCOPED_TRACE(testing::Message() << dpi << " DPI");
+        if (dpi != 96) {
+            RECT suggested = Suggested(SIZE{110, 38});
+            SendMessageW(form_.Handle(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+        }
+        const auto font = reinterpret_cast<HFONT>(SendMessageW(tooltip, WM_GETFONT, 0, 0));
+        EXPECT_TRUE(HasEveryGlyph(font, tooltips)) << "the tooltips' font " << testing::PrintToString(FaceOf(font));
+        // The same size and weight as the platform's tooltip font.
+        EXPECT_NEAR(FontOf(tooltip).lfHeight, MulDiv(status.lfHeight, dpi, 96), 1);
+        EXPECT_EQ(FontOf(tooltip).lfWeight, status.lfWeight);
+    }
+
+    const BoxReading warning = PressForTheWarning(form_.Handle(), Command2Id);
+    ASSERT_TRUE(warning.seen) << "no warning box came";
+    EXPECT_EQ(warning.text, NotRunning);
+    EXPECT_TRUE(warning.textInItsFontsGlyphs) << "the warning's font " << testing::PrintToString(FaceOf(warning.textFont));
+}
+
+// Links Wine's UI fonts to a Japanese face, as Windows links its own, for the
+// processes started while it lives.
+class JapaneseLinkedUiFonts {
+public:
+    JapaneseLinkedUiFonts() {
+        RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows NT\\CurrentVersion\\FontLink\\SystemLink",
+                        0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key_, nullptr);
+        constexpr wchar_t link[] = L"NotoSansCJK-Regular.ttc,Noto Sans CJK JP\0";
+        for (Saved& saved : saved_) {
+            DWORD size = sizeof(saved.value);
+            saved.existed = RegQueryValueExW(key_, saved.face, nullptr, nullptr,
+                                             reinterpret_cast<BYTE*>(saved.value), &size) == ERROR_SUCCESS;
+            saved.size = size;
+            RegSetValueExW(key_, saved.face, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(link), sizeof(link));
+        }
+    }
+    ~JapaneseLinkedUiFonts() {
+        for (const Saved& saved : saved_) {
+            if (saved.existed) {
+                RegSetValueExW(key_, saved.face, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(saved.value),
+                               saved.size);
+            } else {
+                RegDeleteValueW(key_, saved.face);
+            }
+        }
+        RegCloseKey(key_);
+    }
+    JapaneseLinkedUiFonts(const JapaneseLinkedUiFonts&) = delete;
+    JapaneseLinkedUiFonts& operator=(const JapaneseLinkedUiFonts&) = delete;
+
+private:
+    struct Saved {
+        const wchar_t* face;
+        bool existed = false;
+        DWORD size = 0;
+        wchar_t value[1024] = L"";
+    };
+    HKEY key_ = nullptr;
+    Saved saved_[3] = {{L"Tahoma"}, {L"MS Shell Dlg"}, {L"MS Shell Dlg 2"}};
+};
+
+TEST(FontLinks, WhereThePlatformDrawsTheJapaneseFltxKeepsItsFontsAndTheBoxAsTheyAre) {
+    // As on Windows, where the UI fonts link to a Japanese one. Wine reads the
+    // links when a process starts: the checks run in a new one.
+    const JapaneseLinkedUiFonts links;
+    wchar_t self[MAX_PATH] = L"";
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    wchar_t report[MAX_PATH] = L"";
+    GetTempPathW(MAX_PATH, report);
+    wcscat_s(report, L"framelatch-linked-fonts.xml");
+    std::wstring command = std::wstring(L"\"") + self +
+                           L"\" --gtest_also_run_disabled_tests --gtest_filter=WithLinkedUiFonts.* --gtest_output=xml:" +
+                           report;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
+    EXPECT_EQ(WaitForSingleObject(process.hProcess, 60000), WAIT_OBJECT_0);
+    DWORD status = 1;
+    GetExitCodeProcess(process.hProcess, &status);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    EXPECT_EQ(status, 0u) << "a check failed in the process with linked fonts";
+
+    // It ran the one check: a filter that matches nothing passes too.
+    char text[4096] = "";
+    if (FILE* file = _wfopen(report, L"rb")) {
+        text[fread(text, 1, sizeof(text) - 1, file)] = '\0';
+        fclose(file);
+    }
+    DeleteFileW(report);
+    EXPECT_NE(std::strstr(text, "<testsuites tests=\"1\" failures=\"0\""), nullptr) << text;
+}
+
+// Run by the test above, in a process that has the links; disabled otherwise.
+TEST(WithLinkedUiFonts, DISABLED_FltxUsesThePlatformsFontsAndLeavesTheBoxAlone) {
+    Form1 form(GetModuleHandleW(nullptr));
+    ASSERT_TRUE(form.Create(false));
+    const HWND tooltip = FindWindowExW(nullptr, nullptr, TOOLTIPS_CLASSW, nullptr);
+    ASSERT_NE(tooltip, nullptr);
+    EXPECT_EQ(FaceOf(reinterpret_cast<HFONT>(SendMessageW(tooltip, WM_GETFONT, 0, 0))),
+              SystemMetrics().lfStatusFont.lfFaceName);
+
+    const BoxReading warning = PressForTheWarning(form.Handle(), Command1Id);
+    ASSERT_TRUE(warning.seen) << "no warning box came";
+    EXPECT_EQ(warning.text, NotRunning);
+    EXPECT_EQ(warning.textFont, warning.buttonFont) << "the box's text has another font than its button";
+    DestroyWindow(form.Handle());
+    PumpMessages();
 }
 
 TEST(DllSearch, DllsLoadedByNameComeOnlyFromSystem32) {

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "FontGlyphs.h"
 #include "FrameToggles.h"
 #include "TargetWindow.h"
 #include "User32WindowSystem.h"
@@ -58,6 +59,11 @@ struct SeenBox {
     std::vector<std::wstring> buttons;
     bool exclamationIcon = false;
     bool ownerEnabledWhileUp = true;
+    // The text's font has a glyph of its own for each character.
+    bool textInItsFontsGlyphs = false;
+    // The text wrapped in its font fits its control, and the control and the
+    // buttons fit the box side by side.
+    bool textShowsWhole = false;
 };
 
 struct BoxWatch {
@@ -76,6 +82,40 @@ BOOL CALLBACK CollectButton(HWND child, LPARAM lParam) {
     return TRUE;
 }
 
+RECT RectIn(HWND box, HWND child) {
+    RECT rect{};
+    GetWindowRect(child, &rect);
+    MapWindowPoints(HWND_DESKTOP, box, reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
+bool Inside(const RECT& inner, const RECT& outer) {
+    return inner.left >= outer.left && inner.top >= outer.top && inner.right <= outer.right &&
+           inner.bottom <= outer.bottom;
+}
+
+// Whether `text`, wrapped in `font` as a static control wraps it, fits the
+// box's `label`, and the label and every button lie in the box apart.
+bool ShowsWhole(HWND box, HWND label, HFONT font, const std::wstring& text) {
+    const RECT place = RectIn(box, label);
+    RECT needed{0, 0, place.right - place.left, 0};
+    const HDC dc = GetDC(label);
+    const HGDIOBJ previous = SelectObject(dc, font);
+    DrawTextW(dc, text.c_str(), -1, &needed, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS | DT_NOPREFIX);
+    SelectObject(dc, previous);
+    ReleaseDC(label, dc);
+    RECT client{};
+    GetClientRect(box, &client);
+    bool whole = needed.right <= place.right - place.left && needed.bottom <= place.bottom - place.top &&
+                 Inside(place, client);
+    for (HWND button = FindWindowExW(box, nullptr, L"Button", nullptr); button;
+         button = FindWindowExW(box, button, L"Button", nullptr)) {
+        const RECT at = RectIn(box, button);
+        whole = whole && Inside(at, client) && at.top >= place.bottom;
+    }
+    return whole;
+}
+
 // Waits (bounded) for a message box owned by `owner`, reads it, and presses OK.
 DWORD WINAPI WatchForBox(void* parameter) {
     auto* watch = static_cast<BoxWatch*>(parameter);
@@ -85,6 +125,11 @@ DWORD WINAPI WatchForBox(void* parameter) {
             if (GetWindow(box, GW_OWNER) == watch->owner) break;
         }
         if (!box) {
+            Sleep(25);
+            continue;
+        }
+        // Read as shown: once the box is active, after whatever was done to it before.
+        if (!IsWindowVisible(box) || GetForegroundWindow() != box) {
             Sleep(25);
             continue;
         }
@@ -101,6 +146,11 @@ DWORD WINAPI WatchForBox(void* parameter) {
             iconStatic && reinterpret_cast<HICON>(SendMessageW(iconStatic, STM_GETICON, 0, 0)) ==
                               LoadIconW(nullptr, MAKEINTRESOURCEW(32515) /* IDI_EXCLAMATION */);
         seen.ownerEnabledWhileUp = IsWindowEnabled(watch->owner) != FALSE;
+        if (const HWND label = GetDlgItem(box, 0xFFFF)) {
+            const auto font = reinterpret_cast<HFONT>(SendMessageW(label, WM_GETFONT, 0, 0));
+            seen.textInItsFontsGlyphs = HasEveryGlyph(font, seen.text);
+            seen.textShowsWhole = ShowsWhole(box, label, font, seen.text);
+        }
         PostMessageW(box, WM_COMMAND, IDOK, 0);
     }
     return 0;
@@ -160,6 +210,10 @@ void ExpectWarning(const SeenBox& seen, const std::wstring& text) {
     EXPECT_EQ(seen.buttons, std::vector<std::wstring>{L"OK"});
     EXPECT_TRUE(seen.exclamationIcon);
     EXPECT_FALSE(seen.ownerEnabledWhileUp) << "the box must be modal to the program's window";
+    // This session's prefix is a player's plain one, in which Wine's own UI
+    // font has no Japanese and links to no font that has.
+    EXPECT_TRUE(seen.textInItsFontsGlyphs) << "the Japanese would show as empty boxes";
+    EXPECT_TRUE(seen.textShowsWhole) << "the text is cut off or overlaps the button";
 }
 
 class TogglingOnUser32 : public ::testing::Test {

@@ -126,9 +126,12 @@ prepare_prefix() {
     local log=$1
     mkdir -p "$WINEPREFIX"
     "$WINELOADER" wineboot -i >>"$log" 2>&1 </dev/null
-    # Debian's Wine does not find its own fonts (Tahoma, Marlett for the frame
-    # buttons) by itself; put them where every prefix looks.
-    cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+    # Debian 12's Wine 8 does not find its own fonts (Tahoma, Marlett for the
+    # frame buttons), so every frame it draws shows letters for its buttons;
+    # the guides give players this same copy. Debian 13's Wine finds them.
+    if [[ $("$WINELOADER" --version 2>/dev/null) == wine-8.* ]]; then
+        cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+    fi
     "$WINELOADER" regedit /S "$here/prefix.reg" >>"$log" 2>&1 </dev/null
 }
 
