@@ -40,9 +40,13 @@ EXPECTED = {
 # and must never be listed here: a program that imports them does not start there.
 WINDOWS_7_IMPORTS = {
     "comctl32.dll": {"InitCommonControlsEx"},
-    "gdi32.dll": {"CreateFontIndirectW", "DeleteObject", "GetDeviceCaps"},
+    "gdi32.dll": {
+        "CreateCompatibleDC", "CreateDIBSection", "CreateFontIndirectW", "DeleteDC", "DeleteObject",
+        "EnumFontFamiliesExW", "ExtTextOutW", "GdiFlush", "GetDeviceCaps", "GetObjectW", "SelectObject",
+    },
     "kernel32.dll": {
-        "DeleteCriticalSection", "EnterCriticalSection", "FreeLibrary", "GetLastError", "GetModuleHandleA",
+        "DeleteCriticalSection", "EnterCriticalSection", "FreeLibrary", "GetCurrentThreadId", "GetLastError",
+        "GetModuleHandleA",
         "GetModuleHandleW", "GetProcAddress", "GetStartupInfoW", "InitializeCriticalSection",
         "LeaveCriticalSection", "LoadLibraryA", "MulDiv", "SetDllDirectoryW", "SetLastError",
         "SetUnhandledExceptionFilter", "Sleep",
@@ -50,20 +54,23 @@ WINDOWS_7_IMPORTS = {
         "__C_specific_handler",                     # 64-bit structured exception handling
     },
     "user32.dll": {
-        "AdjustWindowRectEx", "CreateWindowExW", "DefWindowProcW", "DestroyWindow", "DispatchMessageW",
-        "FindWindowA", "GetClientRect", "GetDC", "GetDlgCtrlID", "GetFocus", "GetMessageW", "GetWindowLongA",
+        "AdjustWindowRectEx", "CallNextHookEx", "CreateWindowExW", "DefWindowProcW", "DestroyWindow",
+        "DispatchMessageW", "DrawTextW", "FindWindowA", "GetClientRect", "GetDC", "GetDlgCtrlID", "GetFocus",
+        "GetMessageW", "GetWindow", "GetWindowTextW", "GetWindowLongA",
         "GetWindowLongPtrW", "GetWindowLongW", "GetWindowRect", "IsDialogMessageW", "IsIconic", "IsWindowVisible",
-        "IsZoomed", "LoadCursorW", "LoadIconW", "MessageBoxW", "MoveWindow", "PostMessageW", "PostQuitMessage",
+        "IsZoomed", "LoadCursorW", "LoadIconW", "MapWindowPoints", "MessageBoxW", "MoveWindow", "PostMessageW",
+        "PostQuitMessage",
         "RegisterClassExW", "ReleaseDC", "SendMessageW", "SetFocus", "SetWindowLongA", "SetWindowLongPtrW",
-        "SetWindowLongW", "SetWindowPos", "ShowWindow", "SystemParametersInfoW", "TranslateMessage",
+        "SetWindowLongW", "SetWindowPos", "SetWindowsHookExW", "ShowWindow", "SystemParametersInfoW",
+        "TranslateMessage", "UnhookWindowsHookEx",
     },
     # The C runtime that every Windows has carried since Windows 2000, used by
     # the MinGW-w64 start-up code; all of these are in Windows 7's copy.
     "msvcrt.dll": {
         "__iob_func", "__p__commode", "__p__fmode", "__p__wcmdln", "__set_app_type", "__setusermatherr",
         "__wgetmainargs", "__winitenv", "_amsg_exit", "_cexit", "_commode", "_fmode", "_initterm", "_iob",
-        "_onexit", "_wcmdln", "abort", "calloc", "exit", "fprintf", "free", "fwrite", "malloc", "memcpy",
-        "signal", "strlen", "strncmp", "vfprintf",
+        "_onexit", "_wcmdln", "abort", "calloc", "exit", "fprintf", "free", "fwrite", "malloc", "memcmp",
+        "memcpy", "signal", "strlen", "strncmp", "vfprintf", "wcscmp",
         "wcslen",                                   # GCC 14's start-up code (Debian 13)
     },
 }

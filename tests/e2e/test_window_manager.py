@@ -1,18 +1,28 @@
-"""Framelatch beside the stand-in under a real window manager (openbox), with
+"""Framelatch beside the stand-in under the window managers of the desktops
+players use (GNOME's mutter, KDE Plasma's KWin, Xfce's xfwm4) and openbox, with
 Wine in its default managed mode, as on a Linux desktop: what Wine tells the
-window manager about the target's frame, and what the user sees."""
+window manager about the target's frame, and what the window manager draws.
+
+A window manager that is not installed here is skipped, with the reason: the
+README's test command installs openbox only, CI's Debian 13 run all four."""
 import re
 import subprocess
 import unittest
 
-from harness import (BIN, COMMAND1, COMMAND2, ENV, FULL_FRAME, WS_CAPTION, WS_MINIMIZEBOX, DesktopTest,
-                     probe, screenshot, set_registry_value, wait_until, xdotool)
+from harness import (BIN, COMMAND1, COMMAND2, ENV, FULL_FRAME, SESSION_SCRIPT, SESSION_STATE, SKIPPED, WS_CAPTION,
+                     WS_MINIMIZEBOX, WS_THICKFRAME, DesktopTest, probe, screenshot, set_registry_value, wait_until, xdotool)
 
 # _MOTIF_WM_HINTS: flags, functions, decorations, input mode, status.
 MWM_FUNC_MINIMIZE = 0x08
 MWM_DECOR_TITLE = 0x08
 SHOTS = BIN / "screenshots"
 X11_DRIVER_KEY = r"HKCU\Software\Wine\X11 Driver"
+# A window that can be resized and maximized, and one of a fixed size with
+# neither (as most games' windows are).
+RESIZABLE = FULL_FRAME
+FIXED_SIZE = 0x14CA0000
+# The desktops' window managers, by the names the session script knows them.
+WINDOW_MANAGERS = {"openbox": "Openbox", "mutter": "Mutter", "kwin": "KWin", "xfwm4": "Xfwm4"}
 
 
 def x_window(title):
@@ -24,13 +34,50 @@ def x_window(title):
     return wait_until(find, what=f"one X window named {title!r}")
 
 
+def x_property(x_id, name):
+    """The numbers of an X window's CARDINAL-like property; None while it has none."""
+    text = subprocess.run(["xprop", "-id", x_id, name], env=ENV, check=True, capture_output=True, text=True,
+                          timeout=30).stdout
+    values = [int(v, 0) for v in re.findall(r"(?:0x[0-9a-fA-F]+|\b\d+\b)", text.split("=", 1)[1])] \
+        if "=" in text else []
+    return values or None
+
+
 def motif_hints(x_id):
     """(functions, decorations) as Wine last told the window manager."""
-    text = subprocess.run(["xprop", "-id", x_id, "_MOTIF_WM_HINTS"], env=ENV, check=True, capture_output=True,
-                          text=True, timeout=30).stdout
-    values = [int(v, 16) for v in re.findall(r"0x[0-9a-fA-F]+", text)]
-    return (values[1], values[2]) if len(values) >= 3 else None
+    values = x_property(x_id, "_MOTIF_WM_HINTS")
+    return (values[1], values[2]) if values and len(values) >= 3 else None
 
+
+def geometry(x_id):
+    """(left, top, width, height) of an X window on the screen."""
+    text = subprocess.run(["xwininfo", "-id", x_id], env=ENV, check=True, capture_output=True, text=True,
+                          timeout=30).stdout
+    found = dict(re.findall(r"(Absolute upper-left X|Absolute upper-left Y|Width|Height): +(-?\d+)", text))
+    return tuple(int(found[k]) for k in ("Absolute upper-left X", "Absolute upper-left Y", "Width", "Height"))
+
+
+def drawn_frame(x_id):
+    """(left, right, top, bottom): what the window manager draws round the
+    window, measured between it and the frame window it put it in (a
+    window manager's _NET_FRAME_EXTENTS may stay as they were: mutter's do)."""
+    frame = x_id
+    while True:
+        tree = subprocess.run(["xwininfo", "-tree", "-id", frame], env=ENV, check=True, capture_output=True,
+                              text=True, timeout=30).stdout
+        parent = re.search(r"Parent window id: (0x[0-9a-f]+)( \(the root window\))?", tree)
+        if parent.group(2):
+            break
+        frame = parent.group(1)
+    (x, y, width, height), (fx, fy, fwidth, fheight) = geometry(x_id), geometry(frame)
+    return x - fx, fx + fwidth - x - width, y - fy, fy + fheight - y - height
+
+
+def title_bar_point(x_id, frame):
+    """A point halfway up the window manager's title bar, left of its centred
+    text and clear of its buttons."""
+    x, y, width, _ = geometry(x_id)
+    return x + width // 3, y - frame[2] // 2
 
 def pixel(x, y):
     """The colour the screen shows at (x, y), as ImageMagick names it in hex."""
@@ -47,55 +94,115 @@ def screen_area(window, margin=30):
 
 
 class WindowManagerTest(DesktopTest):
-    def settled_target(self, redraw=True):
+    window_manager = "openbox"
+
+    @classmethod
+    def setUpClass(cls):
+        """Puts the class's window manager in charge of the session's display."""
+        run = subprocess.run([str(SESSION_SCRIPT), "window-manager", str(SESSION_STATE), cls.window_manager],
+                             capture_output=True, text=True, timeout=120)
+        if run.returncode == SKIPPED:
+            raise unittest.SkipTest(run.stderr.strip())
+        if run.returncode != 0:
+            raise AssertionError(f"{cls.window_manager} did not start: {run.stderr}")
+
+    def settled_target(self, redraw=True, style=FULL_FRAME):
         """Starts the stand-in and returns it once the window manager has placed
         it: two readings in a row agree, with its whole frame shown."""
-        _, target = self.start_target(redraw=redraw)
+        _, target = self.start_target(style=None if style == FULL_FRAME else style, redraw=redraw)
         last = [None]
 
         def settled():
             now = self.window(target["hwnd"], "Dusk Vein")
-            same = now == last[0] and now["style"] == FULL_FRAME
+            same = now == last[0] and now["style"] == style
             last[0] = now
             return now if same else None
         return wait_until(settled, what="the stand-in to settle")
 
+    def settled_fltx(self):
+        """Starts FLTX and returns it once the window manager has placed it, and
+        made it active as a press would, so the target's title bar looks
+        inactive from then on."""
+        _, fltx = self.start_fltx()
+        last = [None]
 
-class UnderAWindowManager(WindowManagerTest):
+        def settled():
+            now = self.window(fltx["hwnd"])
+            same = last[0] is not None and now["screenRect"] == last[0]["screenRect"]
+            last[0] = now
+            return now if same else None
+        fltx = wait_until(settled, what="FLTX to settle")
+        xdotool("windowactivate", x_window("FLTX"))
+        return wait_until(lambda: (lambda w: w if w["active"] else None)(self.window(fltx["hwnd"])),
+                          what="FLTX to be active")
+
+
+class TargetFrameUnderTheWindowManager:
+    """What TB and Min do to a target whose frame the window manager draws."""
+
     def wait_for_hints(self, x_id, test, what):
         return wait_until(lambda: (lambda hints: hints if hints and test(*hints) else None)(motif_hints(x_id)),
                           what=what)
 
-    def test_title_bar_decoration_goes_with_tb_and_comes_back(self):
-        target = self.settled_target()
-        _, fltx = self.start_fltx()
+    def check_tb(self, style, kind):
+        target = self.settled_target(style=style)
+        fltx = self.settled_fltx()
         x_id = x_window("Dusk Vein")
-        self.wait_for_hints(x_id, lambda _, decorations: decorations & MWM_DECOR_TITLE, "a title decoration")
-        screenshot(SHOTS / "wm-1-before.png", screen_area(target))
+        _, decorations = self.wait_for_hints(x_id, lambda _, decorations: decorations & MWM_DECOR_TITLE,
+                                             "a title decoration")
+        frame = drawn_frame(x_id)
+        self.assertGreater(frame[2], 0, "the window manager draws a title bar")
+        where = title_bar_point(x_id, frame)
+        title_bar = pixel(*where)
+        shots = f"wm-{self.window_manager}-{kind}"
+        screenshot(SHOTS / f"{shots}-1-before.png", screen_area(target, 50))
 
         self.press(fltx, COMMAND2)
-        self.wait_for_style(target, FULL_FRAME & ~WS_CAPTION)
-        self.wait_for_hints(x_id, lambda _, decorations: not decorations & MWM_DECOR_TITLE,
-                            "the title decoration to go")
-        screenshot(SHOTS / "wm-2-after-TB.png", screen_area(target))
+        self.wait_for_style(target, style & ~WS_CAPTION)
+        _, without_title = self.wait_for_hints(x_id, lambda _, decorations: not decorations & MWM_DECOR_TITLE,
+                                               "the title decoration to go")
+        # Wine gives the title bar's room to the client area, in its place.
+        wait_until(lambda: self.window(target["hwnd"], "Dusk Vein")["clientSize"][1] > target["clientSize"][1],
+                   what="the client area to grow")
+        if style & WS_THICKFRAME:
+            # Wine asks for the border and the sizing handles still, and the
+            # window manager keeps its whole frame, title bar and all.
+            self.assertNotEqual(without_title, 0)
+            wait_until(lambda: drawn_frame(x_id) == frame and pixel(*title_bar_point(x_id, frame)) == title_bar,
+                       what=f"the title bar to be drawn still (frame {drawn_frame(x_id)}, was {frame})")
+        else:
+            # Wine asks for no frame, and the window manager draws none.
+            self.assertEqual(without_title, 0)
+            wait_until(lambda: drawn_frame(x_id) == (0, 0, 0, 0), what=f"no frame (now {drawn_frame(x_id)})")
+            wait_until(lambda: pixel(*where) != title_bar, what="the title bar to go from the screen")
+        screenshot(SHOTS / f"{shots}-2-after-TB.png", screen_area(target, 50))
 
         self.press(fltx, COMMAND2)
-        self.wait_for_style(target, FULL_FRAME)
-        self.wait_for_hints(x_id, lambda _, decorations: decorations & MWM_DECOR_TITLE,
-                            "the title decoration to come back")
+        self.wait_for_style(target, style)
+        self.wait_for_hints(x_id, lambda _, now: now == decorations, "the decorations to come back")
+        wait_until(lambda: drawn_frame(x_id) == frame and pixel(*title_bar_point(x_id, frame)) == title_bar,
+                   what=f"the title bar to come back (frame {drawn_frame(x_id)}, was {frame})")
+
+    def test_tb_on_a_resizable_target(self):
+        self.check_tb(RESIZABLE, "resizable")
+
+    def test_tb_on_a_fixed_size_target(self):
+        self.check_tb(FIXED_SIZE, "fixed-size")
 
     def test_minimize_function_goes_with_the_box_and_comes_back(self):
         target = self.settled_target()
-        _, fltx = self.start_fltx()
+        fltx = self.settled_fltx()
         x_id = x_window("Dusk Vein")
         self.wait_for_hints(x_id, lambda functions, _: functions & MWM_FUNC_MINIMIZE, "a minimize function")
 
+        writes = probe("style-changes", target["hwnd"])
         self.press(fltx, COMMAND1)                      # Set: the box the target has stays
+        wait_until(lambda: probe("style-changes", target["hwnd"]) > writes, what="the first write")
         self.press(fltx, COMMAND1)                      # Flip: it goes
         self.wait_for_style(target, FULL_FRAME & ~WS_MINIMIZEBOX)
         self.wait_for_hints(x_id, lambda functions, _: not functions & MWM_FUNC_MINIMIZE,
                             "the minimize function to go")
-        screenshot(SHOTS / "wm-3-after-Min-Min.png", screen_area(target))
+        screenshot(SHOTS / f"wm-{self.window_manager}-3-after-Min-Min.png", screen_area(target))
 
         self.press(fltx, COMMAND1)                      # Set: it comes back
         self.wait_for_style(target, FULL_FRAME)
@@ -103,8 +210,15 @@ class UnderAWindowManager(WindowManagerTest):
                             "the minimize function to come back")
 
 
+# One test class for each window manager, named after it: UnderMutter, ...
+for _name, _title in WINDOW_MANAGERS.items():
+    globals()[f"Under{_title}"] = type(f"Under{_title}", (TargetFrameUnderTheWindowManager, WindowManagerTest),
+                                       {"window_manager": _name})
+
+
 class WithWineDecorations(WindowManagerTest):
-    """Wine draws the frames itself (winecfg: the window manager does not decorate them)."""
+    """Wine draws the frames itself (winecfg: the window manager does not
+    decorate them), under openbox: the window manager only places the windows."""
 
     def set_decorated(self, value):
         set_registry_value(X11_DRIVER_KEY, "Decorated", value)

@@ -13,6 +13,11 @@
 #                                       Linux desktop, instead of Wine itself; with
 #                                       beside, a second prefix with a server of its
 #                                       own on the display of the session in OTHER
+#   session.sh window-manager STATE NAME
+#                                       replace the window manager of a session started
+#                                       with window-manager by NAME: openbox, mutter
+#                                       (GNOME), kwin (KDE Plasma) or xfwm4 (Xfce); exits
+#                                       with 77, saying why, where NAME cannot run here
 #   session.sh stop STATE               stop that session and remove its folder
 #   session.sh restart-server STATE     end every program of the session and start
 #                                       its server again
@@ -121,6 +126,69 @@ wait_for() {
     done
 }
 
+# The command that runs window manager $1 on its own, as its desktop runs it
+# on X11; prints why not, and fails, where it cannot run here.
+window_manager_command() {
+    local program
+    case "$1" in
+    openbox) program=openbox; set -- openbox --sm-disable ;;
+    mutter) program=mutter; set -- mutter --x11 --replace --sm-disable ;;
+    kwin) program=kwin_x11; set -- kwin_x11 --replace ;;
+    xfwm4) program=xfwm4; set -- xfwm4 --replace --compositor=off ;;
+    *)
+        echo "unknown window manager '$1'"
+        return 1
+        ;;
+    esac
+    if ! command -v "$program" >/dev/null; then
+        echo "$program is not installed"
+        return 1
+    fi
+    # Without its decoration plugin, KWin draws no frame at all.
+    if [ "$program" = kwin_x11 ] && ! dpkg-query -W -f='${Status}' kwin-style-breeze 2>/dev/null | grep -q 'ok installed'; then
+        echo "KWin's Breeze decoration (kwin-style-breeze) is not installed"
+        return 1
+    fi
+    echo "$*"
+}
+
+# Starts window manager $1 on the session's display, in place of the one it
+# has, and records it in the state file.
+start_window_manager() {
+    local command
+    command=$(window_manager_command "$1") || { echo "session: $command" >&2; return 77; }
+    stop_window_manager
+    # GNOME's and KDE's window managers want a session bus, as their desktops give them.
+    if [ -z "${FRAMELATCH_DBUS_PID:-}" ] && command -v dbus-daemon >/dev/null; then
+        local bus
+        bus=$(dbus-daemon --session --fork --print-address=1 --print-pid=1 </dev/null)
+        echo "export DBUS_SESSION_BUS_ADDRESS=${bus%%$'\n'*} FRAMELATCH_DBUS_PID=${bus##*$'\n'}" >>"$state"
+        # shellcheck disable=SC1090
+        source "$state"
+    fi
+    xprop -root -remove _NET_SUPPORTING_WM_CHECK 2>/dev/null || true
+    # shellcheck disable=SC2086
+    $command >"$FRAMELATCH_SESSION_ROOT/$1.log" 2>&1 </dev/null &
+    echo "export FRAMELATCH_WM_PID=$! FRAMELATCH_WM=$1" >>"$state"
+    FRAMELATCH_WM_PID=$!
+    # A window manager is in charge once it names itself on the root window.
+    if ! wait_for 30 bash -c 'xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"'; then
+        echo "session: $1 did not start; its log:" >&2
+        cat "$FRAMELATCH_SESSION_ROOT/$1.log" >&2
+        return 1
+    fi
+}
+
+# Stops the session's window manager, if it has one.
+stop_window_manager() {
+    local pid=${FRAMELATCH_WM_PID:-}
+    [ -n "$pid" ] || return 0
+    if kill "$pid" 2>/dev/null; then
+        wait_for 10 bash -c '! kill -0 "$0" 2>/dev/null' "$pid" || kill -9 "$pid" 2>/dev/null || true
+    fi
+    FRAMELATCH_WM_PID=
+}
+
 # Boots the prefix in $WINEPREFIX and sets it up, logging to $1.
 prepare_prefix() {
     local log=$1
@@ -187,12 +255,7 @@ STATE
     trap 'echo "session: start failed; its logs:" >&2; cat "$FRAMELATCH_SESSION_ROOT"/*.log >&2; stop' ERR
     mkdir -p "$WINEPREFIX"
 
-    if [ "$frames" = window-manager ]; then
-        openbox --sm-disable >"$root/openbox.log" 2>&1 </dev/null &
-        echo "export FRAMELATCH_WM_PID=$!" >>"$state"
-        # A window manager is in charge once it names itself on the root window.
-        wait_for 20 bash -c 'xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"'
-    fi
+    [ "$frames" != window-manager ] || start_window_manager openbox
 
     # A persistent server keeps the booted prefix warm between test programs.
     wineserver -p >"$root/wineserver.log" 2>&1 </dev/null
@@ -231,9 +294,10 @@ stop() {
     source "$state"
     stop_server
     # The window manager first, while its display is still there.
+    stop_window_manager
     local pid
     # A session beside another has no display of its own to stop.
-    for pid in ${FRAMELATCH_WM_PID:-} ${FRAMELATCH_XVFB_PID:-}; do
+    for pid in ${FRAMELATCH_DBUS_PID:-} ${FRAMELATCH_XVFB_PID:-}; do
         if kill "$pid" 2>/dev/null; then
             wait_for 10 bash -c '! kill -0 "$0" 2>/dev/null' "$pid" || kill -9 "$pid" 2>/dev/null || true
         fi
@@ -256,6 +320,14 @@ restart-server)
     wineserver -p >>"$FRAMELATCH_SESSION_ROOT/wineserver.log" 2>&1 </dev/null
     ;;
 prefix) prefix "$@" ;;
+window-manager)
+    # shellcheck disable=SC1090
+    source "$state"
+    [ -n "${FRAMELATCH_WM:-}" ] || { echo "session: $state was not started with a window manager" >&2; exit 2; }
+    status=0
+    start_window_manager "${1:?usage: session.sh window-manager STATE openbox|mutter|kwin|xfwm4}" || status=$?
+    exit "$status"
+    ;;
 run)
     # shellcheck disable=SC1090
     source "$state"
