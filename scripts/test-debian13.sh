@@ -38,7 +38,9 @@ base=${FRAMELATCH_DEBIAN13_ROOT:-/var/tmp/framelatch-debian13}
 root=$base/root
 # How the root is made; with the install script, it decides what is in the root.
 recipe="debootstrap --variant=minbase --include=git,ca-certificates trixie"
-key=$(printf '%s\n' "$recipe" | cat - scripts/install-deps.sh | sha256sum | cut -d' ' -f1)
+# CI proves the desktops' window managers here too: GNOME's, KDE Plasma's, Xfce's.
+desktops=FRAMELATCH_DESKTOP_WINDOW_MANAGERS=1
+key=$(printf '%s\n' "$recipe" "$desktops" | cat - scripts/install-deps.sh | sha256sum | cut -d' ' -f1)
 
 # Deletes a folder, but never one with anything mounted at or below it: a
 # deletion would go through the mount into this machine's own files.
@@ -68,7 +70,7 @@ if [ "$(cat "$root/.framelatch-key" 2>/dev/null)" != "$key" ]; then
         { tail -n 20 "$base/debootstrap.log" >&2; fail "debootstrap could not make the root (log: $base/debootstrap.log)"; }
     # What a newcomer's first run installs, done once and kept.
     echo "test-debian13: installing what the build and the tests need (log: $base/install.log)"
-    in_root --bind-ro="$repo/scripts/install-deps.sh:/usr/local/bin/framelatch-install-deps" \
+    in_root --bind-ro="$repo/scripts/install-deps.sh:/usr/local/bin/framelatch-install-deps" --setenv="$desktops" \
         /usr/local/bin/framelatch-install-deps >"$base/install.log" 2>&1 </dev/null ||
         { tail -n 20 "$base/install.log" >&2; fail "the install step failed in the Debian 13 root"; }
     in_root apt-get clean
