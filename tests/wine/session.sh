@@ -276,10 +276,20 @@ prefix() {
     local arch=${1:?usage: session.sh prefix DIR win32|win64} loader
     loader=$(loader_for "$arch")
     export WINEPREFIX=$state WINEARCH=$arch WINELOADER=$loader WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-    [ -f "$WINEPREFIX/.framelatch-ready" ] && return 0
-    echo "session: setting up the Wine prefix $WINEPREFIX (once)"
+    # Set up anew when the way it is set up has changed (an older one linked
+    # fonts that no player's prefix has).
+    local made_by
+    made_by=$(declare -f prepare_prefix | cat - "$here/prefix.reg" | sha256sum)
+    [ "$(cat "$WINEPREFIX/.framelatch-ready" 2>/dev/null)" = "$made_by" ] && return 0
+    if [ -f "$WINEPREFIX/.framelatch-ready" ]; then
+        echo "session: setting up the Wine prefix $WINEPREFIX again: the way it is set up has changed"
+        WINEPREFIX=$WINEPREFIX wineserver -k >/dev/null 2>&1 || true
+        rm -rf --one-file-system "$WINEPREFIX"
+    else
+        echo "session: setting up the Wine prefix $WINEPREFIX (once)"
+    fi
     prepare_prefix "$(dirname "$WINEPREFIX")/wineprefix.log"
-    touch "$WINEPREFIX/.framelatch-ready"
+    echo "$made_by" >"$WINEPREFIX/.framelatch-ready"
 }
 
 # Ends every program of the session's prefix, and its server.
