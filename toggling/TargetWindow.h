@@ -5,17 +5,17 @@
 namespace framelatch {
 
 // The target application's main window. The only place the program names it.
-inline constexpr char16_t TargetClassName[] = u"DuskVein";
-inline constexpr char16_t TargetWindowTitle[] = u"Dusk Vein";
+constexpr char16_t TargetClassName[] = u"DuskVein";
+constexpr char16_t TargetWindowTitle[] = u"Dusk Vein";
 
 // Dusk Vein has not been started.
-inline constexpr char16_t NotRunningMessage[] = u"DUSK VEINが起動されていません";
+constexpr char16_t NotRunningMessage[] = u"DUSK VEINが起動されていません";
 // Dusk Vein's window could not be changed. If Dusk Vein runs as
 // administrator, run Framelatch as administrator too.
-inline constexpr char16_t RefusedChangeMessage[] =
+constexpr char16_t RefusedChangeMessage[] =
     u"DUSK VEINのウィンドウを変更できませんでした。"
     u"DUSK VEINを管理者として実行している場合は、Framelatchも管理者として実行してください。";
-inline constexpr char16_t WarningCaption[] = u"Framelatch";
+constexpr char16_t WarningCaption[] = u"Framelatch";
 
 inline constexpr unsigned MbOk = 0x0;
 inline constexpr unsigned MbIconExclamation = 0x30;

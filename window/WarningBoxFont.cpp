@@ -46,14 +46,25 @@ WarningBoxFont::~WarningBoxFont() {
 }
 
 LRESULT CALLBACK WarningBoxFont::OnCbt(int code, WPARAM wParam, LPARAM lParam) {
-    // The box is activated once its controls are laid out, before it is drawn.
+    // The one window made for the owner while the box is shown is the box.
     WarningBoxFont* self = watching;
-    const auto window = reinterpret_cast<HWND>(wParam);
-    if (code == HCBT_ACTIVATE && self && !self->seen_ && GetWindow(window, GW_OWNER) == self->owner_) {
-        self->seen_ = true;
-        self->Fit(window);
+    if (code == HCBT_CREATEWND && self && !self->box_) {
+        const CREATESTRUCTW& created = *reinterpret_cast<CBT_CREATEWNDW*>(lParam)->lpcs;
+        if (created.hwndParent == self->owner_ && !(created.style & WS_CHILD)) {
+            self->box_ = reinterpret_cast<HWND>(wParam);
+            self->boxProcedure_ = reinterpret_cast<WNDPROC>(
+                SetWindowLongPtrW(self->box_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(OnBoxMessage)));
+        }
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+LRESULT CALLBACK WarningBoxFont::OnBoxMessage(HWND box, UINT message, WPARAM wParam, LPARAM lParam) {
+    WarningBoxFont* self = watching;
+    const LRESULT result = CallWindowProcW(self->boxProcedure_, box, message, wParam, lParam);
+    // Once the platform has laid the box out, and before it is drawn.
+    if (message == WM_INITDIALOG) self->Fit(box);
+    return result;
 }
 
 void WarningBoxFont::Fit(HWND box) {
@@ -68,13 +79,13 @@ void WarningBoxFont::Fit(HWND box) {
     SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(font_.Get()), FALSE);
 
     // The text in its new face, wrapped as the control wraps it, no narrower
-    // than the platform made it and up to half the screen wide.
+    // than the platform made it and up to a third of the screen wide.
     const RECT place = RectIn(box, label);
     const LONG width = place.right - place.left;
     const LONG height = place.bottom - place.top;
     RECT workArea{};
     SystemParametersInfoW(SPI_GETWORKAREA, 0, &workArea, 0);
-    RECT needed{0, 0, std::max(width, (workArea.right - workArea.left) / 2), 0};
+    RECT needed{0, 0, std::max(width, (workArea.right - workArea.left) / 3), 0};
     {
         const ScreenDc screen;
         const Selection withFont(screen.Get(), font_.Get());

@@ -21,12 +21,14 @@ public:
 
 private:
     static LRESULT CALLBACK OnCbt(int code, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK OnBoxMessage(HWND box, UINT message, WPARAM wParam, LPARAM lParam);
     void Fit(HWND box);
 
     HWND owner_;
     const wchar_t* text_;
     HHOOK hook_;
-    bool seen_ = false;
+    HWND box_ = nullptr;
+    WNDPROC boxProcedure_ = nullptr;
     GdiFont font_;
 };
 

@@ -10,7 +10,7 @@ import subprocess
 import unittest
 
 from harness import (BIN, COMMAND1, COMMAND2, ENV, FULL_FRAME, SESSION_SCRIPT, SESSION_STATE, SKIPPED, WS_CAPTION,
-                     WS_MINIMIZEBOX, WS_THICKFRAME, DesktopTest, probe, screenshot, set_registry_value, wait_until, xdotool)
+                     WS_MINIMIZEBOX, WS_THICKFRAME, DesktopTest, centre, probe, screenshot, set_registry_value, wait_until, xdotool)
 
 # _MOTIF_WM_HINTS: flags, functions, decorations, input mode, status.
 MWM_FUNC_MINIMIZE = 0x08
@@ -25,11 +25,14 @@ FIXED_SIZE = 0x14CA0000
 WINDOW_MANAGERS = {"openbox": "Openbox", "mutter": "Mutter", "kwin": "KWin", "xfwm4": "Xfwm4"}
 
 
-def x_window(title):
-    """The X window that Wine made for the top-level window titled `title`."""
+def x_window(title, program="duskvein.exe"):
+    """The X window that Wine made for the top-level window titled `title` of
+    `program` (a window manager's frame may carry the title too: mutter's do)."""
     def find():
-        found = subprocess.run(["xdotool", "search", "--name", f"^{re.escape(title)}$"], env=ENV,
+        named = subprocess.run(["xdotool", "search", "--name", f"^{re.escape(title)}$"], env=ENV,
                                capture_output=True, text=True, timeout=30).stdout.split()
+        found = [x_id for x_id in named if f'"{program}"' in subprocess.run(
+            ["xprop", "-id", x_id, "WM_CLASS"], env=ENV, capture_output=True, text=True, timeout=30).stdout]
         return found[0] if len(found) == 1 else None
     return wait_until(find, what=f"one X window named {title!r}")
 
@@ -132,9 +135,15 @@ class WindowManagerTest(DesktopTest):
             last[0] = now
             return now if same else None
         fltx = wait_until(settled, what="FLTX to settle")
-        xdotool("windowactivate", x_window("FLTX"))
-        return wait_until(lambda: (lambda w: w if w["active"] else None)(self.window(fltx["hwnd"])),
+        xdotool("windowactivate", x_window("FLTX", "framelatch.exe"))
+        fltx = wait_until(lambda: (lambda w: w if w["active"] else None)(self.window(fltx["hwnd"])),
                           what="FLTX to be active")
+        # The pointer reaches FLTX's buttons once Min's tooltip shows: a window
+        # manager may keep the first click after an activation (KWin does).
+        xdotool("mousemove", *centre(self.button(fltx, COMMAND1)["screenRect"]))
+        wait_until(lambda: any(t["owner"] == fltx["hwnd"] and t["visible"] for t in probe("tooltips")),
+                   what="Min's tooltip")
+        return fltx
 
 
 class TargetFrameUnderTheWindowManager:
