@@ -46,23 +46,20 @@ WINDOWS_7_IMPORTS = {
     },
     "kernel32.dll": {
         "DeleteCriticalSection", "EnterCriticalSection", "FreeLibrary", "GetCurrentThreadId", "GetLastError",
-        "GetModuleHandleA",
-        "GetModuleHandleW", "GetProcAddress", "GetStartupInfoW", "InitializeCriticalSection",
+        "GetModuleHandleA", "GetModuleHandleW", "GetProcAddress", "GetStartupInfoW", "InitializeCriticalSection",
         "LeaveCriticalSection", "LoadLibraryA", "MulDiv", "SetDllDirectoryW", "SetLastError",
-        "SetUnhandledExceptionFilter", "Sleep",
-        "TlsGetValue", "VirtualProtect", "VirtualQuery",
+        "SetUnhandledExceptionFilter", "Sleep", "TlsGetValue", "VirtualProtect", "VirtualQuery",
         "__C_specific_handler",                     # 64-bit structured exception handling
     },
     "user32.dll": {
-        "AdjustWindowRectEx", "CallNextHookEx", "CreateWindowExW", "DefWindowProcW", "DestroyWindow",
-        "DispatchMessageW", "DrawTextW", "FindWindowA", "GetClientRect", "GetDC", "GetDlgCtrlID", "GetFocus",
-        "GetMessageW", "GetWindow", "GetWindowTextW", "GetWindowLongA",
-        "GetWindowLongPtrW", "GetWindowLongW", "GetWindowRect", "IsDialogMessageW", "IsIconic", "IsWindowVisible",
-        "IsZoomed", "LoadCursorW", "LoadIconW", "MapWindowPoints", "MessageBoxW", "MoveWindow", "PostMessageW",
-        "PostQuitMessage",
-        "RegisterClassExW", "ReleaseDC", "SendMessageW", "SetFocus", "SetWindowLongA", "SetWindowLongPtrW",
-        "SetWindowLongW", "SetWindowPos", "SetWindowsHookExW", "ShowWindow", "SystemParametersInfoW",
-        "TranslateMessage", "UnhookWindowsHookEx",
+        "AdjustWindowRectEx", "CallNextHookEx", "CallWindowProcW", "CreateWindowExW", "DefWindowProcW",
+        "DestroyWindow", "DispatchMessageW", "DrawTextW", "FindWindowA", "GetClientRect", "GetDC", "GetDlgCtrlID",
+        "GetFocus", "GetMessageW", "GetWindow", "GetWindowLongA", "GetWindowLongPtrW", "GetWindowLongW",
+        "GetWindowRect", "GetWindowTextW", "IsDialogMessageW", "IsIconic", "IsWindowVisible", "IsZoomed",
+        "LoadCursorW", "LoadIconW", "MapWindowPoints", "MessageBoxW", "MoveWindow", "PostMessageW",
+        "PostQuitMessage", "RegisterClassExW", "ReleaseDC", "SendMessageW", "SetFocus", "SetWindowLongA",
+        "SetWindowLongPtrW", "SetWindowLongW", "SetWindowPos", "SetWindowsHookExW", "ShowWindow",
+        "SystemParametersInfoW", "TranslateMessage", "UnhookWindowsHookEx",
     },
     # The C runtime that every Windows has carried since Windows 2000, used by
     # the MinGW-w64 start-up code; all of these are in Windows 7's copy.
