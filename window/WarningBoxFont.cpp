@@ -4,8 +4,8 @@
 #include <cwchar>
 #include <iterator>
 
-#include "FaceThatDraws.h"
 #include "DeviceContext.h"
+#include "FaceThatDraws.h"
 
 namespace framelatch {
 
