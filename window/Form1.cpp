@@ -114,6 +114,13 @@ LRESULT Form1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_ACTIVATE:
         OnActivate(wParam);
         return 0;
+    case WM_NOTIFY:
+        // Sent before the tooltip measures its text.
+        if (reinterpret_cast<const NMHDR*>(lParam)->code == TTN_SHOW && !tooltipsShown_) {
+            tooltipsShown_ = true;
+            SetTooltipFont();
+        }
+        return 0;
     case DM_GETDEFID: {
         // Enter presses the button that has the focus, as in a dialog.
         HWND button = FocusedButton();
@@ -187,11 +194,16 @@ void Form1::LayOut() {
 
     LOGFONTW font{};
     if (dpiFunctions_.MessageFont(dpi_, font)) SetFont(font_, CreateFontIndirectW(&font), {command1_, command2_});
-    if (tooltip_ && dpiFunctions_.StatusFont(dpi_, font)) {
-        // The tooltips are Japanese: in a face that draws them, at this DPI's size.
-        ChooseFaceThatDraws(font, {Command1Tooltip, Command2Tooltip});
-        SetFont(tooltipFont_, CreateFontIndirectW(&font), {tooltip_});
-    }
+    SetTooltipFont();
+}
+
+void Form1::SetTooltipFont() {
+    LOGFONTW font{};
+    if (!tooltip_ || !dpiFunctions_.StatusFont(dpi_, font)) return;
+    // The tooltips are Japanese: in a face that draws them. Looked for once
+    // they are about to show, so that FLTX's start does not wait for it.
+    if (tooltipsShown_) ChooseFaceThatDraws(font, {Command1Tooltip, Command2Tooltip});
+    SetFont(tooltipFont_, CreateFontIndirectW(&font), {tooltip_});
 }
 
 void Form1::OnDpiChanged(int dpi, const RECT& suggested) {

@@ -36,6 +36,7 @@ private:
     bool Load();
     HWND CreateButton(const wchar_t* caption, int id, DWORD defaultStyle);
     void LayOut();
+    void SetTooltipFont();
     void OnDpiChanged(int dpi, const RECT& suggested);
     void FitFrameToClientArea();
     void AddTooltip(HWND button, const wchar_t* text);
@@ -55,6 +56,7 @@ private:
     SIZE windowSize_{};
     GdiFont font_;
     GdiFont tooltipFont_;
+    bool tooltipsShown_ = false;
     User32WindowSystem system_;
     FrameToggles toggles_{system_};
 };

@@ -181,6 +181,19 @@ LRESULT CALLBACK GiveFormsAThickerFrame(int code, WPARAM wParam, LPARAM lParam) 
 
 SIZE SizeOf(const RECT& rect) { return SIZE{rect.right - rect.left, rect.bottom - rect.top}; }
 
+// Puts the pointer on `button` and waits for `tooltip` to show its tip.
+bool ShowsTooltipOf(HWND tooltip, HWND button) {
+    const RECT rect = WindowRect(button);
+    SetCursorPos((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
+    TOOLINFOW tool{};
+    tool.cbSize = sizeof(tool);
+    return PumpUntil([&] {
+        return IsWindowVisible(tooltip) &&
+               SendMessageW(tooltip, TTM_GETCURRENTTOOLW, 0, reinterpret_cast<LPARAM>(&tool)) &&
+               tool.uId == reinterpret_cast<UINT_PTR>(button);
+    });
+}
+
 class Form1Test : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(form_.Create(false)); }
@@ -319,17 +332,11 @@ TEST_F(Form1Test, TooltipsShowAtTheButtonsNewPlaceAfterADpiChange) {
     const HWND command2 = GetDlgItem(form_.Handle(), Command2Id);
     const RECT inClient = ClientRectIn(form_.Handle(), command2);
     ASSERT_GT((inClient.left + inClient.right) / 2, 73);
-    const RECT button = WindowRect(command2);
-    SetCursorPos((button.left + button.right) / 2, (button.top + button.bottom) / 2);
-
+    ASSERT_TRUE(ShowsTooltipOf(tooltip, command2)) << "no tooltip for TB under the pointer";
     wchar_t text[80] = L"";
     TOOLINFOW tool{};
     tool.cbSize = sizeof(tool);
-    ASSERT_TRUE(PumpUntil([&] {
-        return IsWindowVisible(tooltip) && SendMessageW(tooltip, TTM_GETCURRENTTOOLW, 0,
-                                                        reinterpret_cast<LPARAM>(&tool)) &&
-               tool.uId == reinterpret_cast<UINT_PTR>(command2);
-    })) << "no tooltip for TB under the pointer";
+    SendMessageW(tooltip, TTM_GETCURRENTTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
     tool.lpszText = text;
     SendMessageW(tooltip, TTM_GETTEXTW, std::size(text), reinterpret_cast<LPARAM>(&tool));
     EXPECT_STREQ(text, L"タイトルバーを切り替えます");
@@ -419,6 +426,8 @@ TEST_F(Form1Test, TooltipsAndTheWarningAreInFontsThatHaveTheirJapanese) {
     const LOGFONTW status = SystemMetrics().lfStatusFont;
     const HWND tooltip = Tooltip();
     ASSERT_NE(tooltip, nullptr);
+    // The face is looked for once a tooltip is about to show, not at start.
+    ASSERT_TRUE(ShowsTooltipOf(tooltip, GetDlgItem(form_.Handle(), Command1Id))) << "no tooltip for Min";
     for (const int dpi : {96, 144}) {
         SCOPED_TRACE(testing::Message() << dpi << " DPI");
         if (dpi != 96) {
@@ -518,6 +527,7 @@ TEST(WithLinkedUiFonts, DISABLED_FltxUsesThePlatformsFontsAndLeavesTheBoxAlone) 
     ASSERT_TRUE(form.Create(false));
     const HWND tooltip = FindWindowExW(nullptr, nullptr, TOOLTIPS_CLASSW, nullptr);
     ASSERT_NE(tooltip, nullptr);
+    ASSERT_TRUE(ShowsTooltipOf(tooltip, GetDlgItem(form.Handle(), Command1Id))) << "no tooltip for Min";
     EXPECT_EQ(FaceOf(reinterpret_cast<HFONT>(SendMessageW(tooltip, WM_GETFONT, 0, 0))),
               SystemMetrics().lfStatusFont.lfFaceName);
 
