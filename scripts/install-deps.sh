@@ -41,7 +41,7 @@ else
   done
 fi
 
-install() {
+apt_install() {
   as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "$@"
 }
 
@@ -53,14 +53,14 @@ if [ ${#missing[@]} -gt 0 ]; then
     as_root apt-get update && break
     [ "$wait" -eq 0 ] || { echo "install-deps: apt-get update failed; again in $wait s" >&2; sleep "$wait"; }
   done
-  if ! install "${missing[@]}"; then
+  if ! apt_install "${missing[@]}"; then
     # Without the 32-bit Wine the scripts run the 64-bit build only, and say so.
     rest=()
     for p in "${missing[@]}"; do [ "$p" = wine32:i386 ] || rest+=("$p"); done
     [ ${#rest[@]} -lt ${#missing[@]} ] || exit 1
     echo "install-deps: wine32:i386 cannot be installed from the package lists this machine has;" \
          "installing the rest, so only the 64-bit build runs under Wine" >&2
-    [ ${#rest[@]} -eq 0 ] || install "${rest[@]}"
+    [ ${#rest[@]} -eq 0 ] || apt_install "${rest[@]}"
   fi
 fi
 

@@ -96,13 +96,13 @@ bool ChooseFaceThatDraws(LOGFONTW& font, Texts texts) {
     if (DrawsEveryCharacter(font, texts)) return false;
     // Only now, where glyphs are missing: the installed Japanese faces.
     InstalledFaces installed;
-    LOGFONTW candidate{};
-    candidate.lfCharSet = SHIFTJIS_CHARSET;
     {
+        LOGFONTW japanese{};
+        japanese.lfCharSet = SHIFTJIS_CHARSET;
         const MemoryDc dc;
-        if (dc.Get()) EnumFontFamiliesExW(dc.Get(), &candidate, AddFace, reinterpret_cast<LPARAM>(&installed), 0);
+        if (dc.Get()) EnumFontFamiliesExW(dc.Get(), &japanese, AddFace, reinterpret_cast<LPARAM>(&installed), 0);
     }
-    candidate = font;
+    LOGFONTW candidate = font;
     candidate.lfCharSet = SHIFTJIS_CHARSET;
     // The preferred faces in their order, then the rest as found.
     for (size_t rank = 0; rank <= std::size(PreferredFaces); ++rank) {

@@ -9,6 +9,7 @@ from harness import (BIN, COMMAND1, COMMAND2, ENV, FULL_FRAME, NOT_RUNNING, TOOL
                      screenshot, set_registry_value, wait_until, xdotool)
 
 NO_TITLE_BAR = FULL_FRAME & ~WS_CAPTION
+NO_MIN_BOX = FULL_FRAME & ~WS_MINIMIZEBOX
 SHOTS = BIN / "screenshots"
 
 
@@ -16,7 +17,6 @@ def crop_of(window):
     """The screen crop ("WxH+X+Y") of a window as the probe reported it."""
     left, top, right, bottom = window["screenRect"]
     return f"{right - left}x{bottom - top}+{left}+{top}"
-NO_MIN_BOX = FULL_FRAME & ~WS_MINIMIZEBOX
 
 
 def private_kib(pid):

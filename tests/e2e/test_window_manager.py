@@ -10,7 +10,8 @@ import subprocess
 import unittest
 
 from harness import (BIN, COMMAND1, COMMAND2, ENV, FULL_FRAME, SESSION_SCRIPT, SESSION_STATE, SKIPPED, WS_CAPTION,
-                     WS_MINIMIZEBOX, WS_THICKFRAME, DesktopTest, centre, probe, screenshot, set_registry_value, wait_until, xdotool)
+                     WS_MINIMIZEBOX, WS_THICKFRAME, DesktopTest, centre, probe, screenshot, set_registry_value,
+                     wait_until, xdotool)
 
 # _MOTIF_WM_HINTS: flags, functions, decorations, input mode, status.
 MWM_FUNC_MINIMIZE = 0x08
@@ -37,19 +38,12 @@ def x_window(title, program="duskvein.exe"):
     return wait_until(find, what=f"one X window named {title!r}")
 
 
-def x_property(x_id, name):
-    """The numbers of an X window's CARDINAL-like property; None while it has none."""
-    text = subprocess.run(["xprop", "-id", x_id, name], env=ENV, check=True, capture_output=True, text=True,
-                          timeout=30).stdout
-    values = [int(v, 0) for v in re.findall(r"(?:0x[0-9a-fA-F]+|\b\d+\b)", text.split("=", 1)[1])] \
-        if "=" in text else []
-    return values or None
-
-
 def motif_hints(x_id):
     """(functions, decorations) as Wine last told the window manager."""
-    values = x_property(x_id, "_MOTIF_WM_HINTS")
-    return (values[1], values[2]) if values and len(values) >= 3 else None
+    text = subprocess.run(["xprop", "-id", x_id, "_MOTIF_WM_HINTS"], env=ENV, check=True, capture_output=True,
+                          text=True, timeout=30).stdout
+    values = [int(v, 16) for v in re.findall(r"0x[0-9a-fA-F]+", text)]
+    return (values[1], values[2]) if len(values) >= 3 else None
 
 
 def geometry(x_id):
@@ -81,6 +75,7 @@ def title_bar_point(x_id, frame):
     text and clear of its buttons."""
     x, y, width, _ = geometry(x_id)
     return x + width // 3, y - frame[2] // 2
+
 
 def pixel(x, y):
     """The colour the screen shows at (x, y), as ImageMagick names it in hex."""

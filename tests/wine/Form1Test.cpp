@@ -103,8 +103,8 @@ struct BoxReading {
     bool textInItsFontsGlyphs = false;
 };
 
-// Reads the box of `reading->owner` once it is active, then closes it; ends
-// with 0 once it did, 1 if no box came within ten seconds.
+// Reads the box of `reading->owner` once it is active, then closes it; gives
+// up, with `reading->seen` false, if no box came within ten seconds.
 DWORD WINAPI CloseBoxOf(void* parameter) {
     auto& reading = *static_cast<BoxReading*>(parameter);
     const ULONGLONG deadline = GetTickCount64() + 10000;
@@ -444,7 +444,8 @@ TEST_F(Form1Test, TooltipsAndTheWarningAreInFontsThatHaveTheirJapanese) {
     const BoxReading warning = PressForTheWarning(form_.Handle(), Command2Id);
     ASSERT_TRUE(warning.seen) << "no warning box came";
     EXPECT_EQ(warning.text, NotRunning);
-    EXPECT_TRUE(warning.textInItsFontsGlyphs) << "the warning's font " << testing::PrintToString(FaceOf(warning.textFont));
+    EXPECT_TRUE(warning.textInItsFontsGlyphs)
+        << "the warning's font " << testing::PrintToString(FaceOf(warning.textFont));
 }
 
 // Links Wine's UI fonts to a Japanese face, as Windows links its own, for the
@@ -497,9 +498,8 @@ TEST(FontLinks, WhereThePlatformDrawsTheJapaneseFltxKeepsItsFontsAndTheBoxAsThey
     wchar_t report[MAX_PATH] = L"";
     GetTempPathW(MAX_PATH, report);
     wcscat_s(report, L"framelatch-linked-fonts.xml");
-    std::wstring command = std::wstring(L"\"") + self +
-                           L"\" --gtest_also_run_disabled_tests --gtest_filter=WithLinkedUiFonts.* --gtest_output=xml:" +
-                           report;
+    std::wstring command = std::wstring(L"\"") + self + L"\" --gtest_also_run_disabled_tests" +
+                           L" --gtest_filter=WithLinkedUiFonts.* --gtest_output=xml:" + report;
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};

@@ -124,12 +124,8 @@ DWORD WINAPI WatchForBox(void* parameter) {
         while ((box = FindWindowExW(nullptr, box, L"#32770", nullptr)) != nullptr) {
             if (GetWindow(box, GW_OWNER) == watch->owner) break;
         }
-        if (!box) {
-            Sleep(25);
-            continue;
-        }
         // Read as shown: once the box is active, after whatever was done to it before.
-        if (!IsWindowVisible(box) || GetForegroundWindow() != box) {
+        if (!box || !IsWindowVisible(box) || GetForegroundWindow() != box) {
             Sleep(25);
             continue;
         }

@@ -179,13 +179,17 @@ start_window_manager() {
     fi
 }
 
+# Stops the process $1, if there is one: asked first, killed after 10 s.
+stop_process() {
+    [ -n "${1:-}" ] || return 0
+    if kill "$1" 2>/dev/null; then
+        wait_for 10 bash -c '! kill -0 "$0" 2>/dev/null' "$1" || kill -9 "$1" 2>/dev/null || true
+    fi
+}
+
 # Stops the session's window manager, if it has one.
 stop_window_manager() {
-    local pid=${FRAMELATCH_WM_PID:-}
-    [ -n "$pid" ] || return 0
-    if kill "$pid" 2>/dev/null; then
-        wait_for 10 bash -c '! kill -0 "$0" 2>/dev/null' "$pid" || kill -9 "$pid" 2>/dev/null || true
-    fi
+    stop_process "${FRAMELATCH_WM_PID:-}"
     FRAMELATCH_WM_PID=
 }
 
@@ -305,13 +309,9 @@ stop() {
     stop_server
     # The window manager first, while its display is still there.
     stop_window_manager
-    local pid
+    stop_process "${FRAMELATCH_DBUS_PID:-}"
     # A session beside another has no display of its own to stop.
-    for pid in ${FRAMELATCH_DBUS_PID:-} ${FRAMELATCH_XVFB_PID:-}; do
-        if kill "$pid" 2>/dev/null; then
-            wait_for 10 bash -c '! kill -0 "$0" 2>/dev/null' "$pid" || kill -9 "$pid" 2>/dev/null || true
-        fi
-    done
+    stop_process "${FRAMELATCH_XVFB_PID:-}"
     case "$FRAMELATCH_SESSION_ROOT" in
     */framelatch-wine.*) rm -rf "$FRAMELATCH_SESSION_ROOT" ;;
     esac
