@@ -9,12 +9,14 @@ packages=(
   g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
   wine wine64 wine32:i386 xvfb xdotool x11-utils openbox imagemagick
   fonts-wine fonts-noto-cjk locales zip python3 python3-markdown
+  osslsigncode openssl softhsm2 libengine-pkcs11-openssl  # release signing, and its tests
 )
 # The window managers of GNOME, KDE Plasma (with the decoration it draws its
-# frames with) and Xfce, for the window-manager tests under each: CI's Debian 13
-# run asks for them. openbox above is enough for the README's test command.
+# frames with) and Xfce, for the window-manager tests under each, and Xwayland
+# with KWin's Wayland compositor for GNOME's and KDE Plasma's Wayland sessions:
+# CI's Debian 13 run asks for them. openbox is enough for the README's command.
 if [ -n "${FRAMELATCH_DESKTOP_WINDOW_MANAGERS:-}" ]; then
-  packages+=(mutter kwin-x11 kwin-style-breeze xfwm4 dbus-daemon)
+  packages+=(mutter kwin-x11 kwin-style-breeze xfwm4 dbus-daemon xwayland kwin-wayland)
 fi
 
 # Runs a command as root: directly when this is root, otherwise through sudo,
