@@ -20,7 +20,23 @@ foreach(package IN LISTS CPACK_PACKAGE_FILES)
   file(COPY "${package}" DESTINATION "${CPACK_PACKAGE_DIRECTORY}")
 endforeach()
 
+# The other build's zip belongs to this release only if it is signed as this
+# one is: a signed and an unsigned build side by side would be half a signed
+# release. Such a zip is removed, to be made again the same way.
 file(GLOB packages "${CPACK_PACKAGE_DIRECTORY}/${CPACK_FRAMELATCH_ZIP_PATTERN}")
+list(GET CPACK_PACKAGE_FILES 0 this_package)
+execute_process(COMMAND "${CPACK_FRAMELATCH_PYTHON}" "${CPACK_FRAMELATCH_SIGN_PROGRAM}" signed "${this_package}"
+                RESULT_VARIABLE this_unsigned)
+foreach(package IN LISTS packages)
+  execute_process(COMMAND "${CPACK_FRAMELATCH_PYTHON}" "${CPACK_FRAMELATCH_SIGN_PROGRAM}" signed "${package}"
+                  RESULT_VARIABLE unsigned)
+  if(NOT unsigned EQUAL this_unsigned)
+    get_filename_component(name "${package}" NAME)
+    message(WARNING "Removed ${name}: it is signed differently from this build; make it again the same way")
+    file(REMOVE "${package}")
+    list(REMOVE_ITEM packages "${package}")
+  endif()
+endforeach()
 list(SORT packages)
 set(sums "")
 foreach(package IN LISTS packages)

@@ -1,13 +1,17 @@
 """Framelatch.exe as a user meets it: its window, buttons, tooltips, keyboard,
 presses on a separate target process, the warning box, closing, and a second copy."""
+import tempfile
 import time
 import unittest
+import zipfile
+from pathlib import Path
 
 from harness import (BS_DEFPUSHBUTTON, BS_TYPEMASK, COMMAND1, COMMAND2, FULL_FRAME, NOT_RUNNING,
                      TOOLTIP_MIN, TOOLTIP_TB, WS_CAPTION, WS_EX_APPWINDOW, WS_EX_TOOLWINDOW,
                      WS_EX_TOPMOST, WS_MAXIMIZEBOX, WS_MINIMIZEBOX, WS_POPUP, WS_SYSMENU,
                      WS_TABSTOP, WS_THICKFRAME, BIN, DesktopTest, centre, click, key, probe, wait_until,
                      windows_path, xdotool)
+from test_program_file import ThrowawaySigner, make_release, verify_signature, why_no_signing_tools
 
 NO_MIN_BOX = FULL_FRAME & ~WS_MINIMIZEBOX
 NO_TITLE_BAR = FULL_FRAME & ~WS_CAPTION
@@ -206,6 +210,25 @@ class Lifecycle(DesktopTest):
         key("alt+F4")
         first_program.process.wait(timeout=20)
         self.assertIsNotNone(self.window(second["hwnd"]))
+
+
+class SignedProgram(DesktopTest):
+    def test_a_signed_release_still_starts_and_switches_the_title_bar(self):
+        if why := why_no_signing_tools():
+            self.skipTest(why)
+        with tempfile.TemporaryDirectory() as folder:
+            signer = ThrowawaySigner(folder)
+            release = make_release(Path(folder, "release"), signer.env())
+            self.assertEqual(release.returncode, 0, release.stdout + release.stderr)
+            with zipfile.ZipFile(next(Path(folder, "release").glob("Framelatch-*.zip"))) as archive:
+                archive.extract("Framelatch.exe", folder)
+            self.assertTrue(verify_signature(Path(folder, "Framelatch.exe"), signer.ca)[0], "not signed")
+
+            _, target = self.start_target()
+            _, fltx = self.start_fltx(bin=Path(folder))
+            self.press(fltx, COMMAND2)
+            self.wait_for_style(target, NO_TITLE_BAR)
+            self.stop_programs()
 
 
 if __name__ == "__main__":

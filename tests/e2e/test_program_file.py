@@ -4,6 +4,7 @@ runs for both builds on every host."""
 import hashlib
 import os
 import re
+import shutil
 import subprocess
 import tempfile
 import unittest
@@ -78,14 +79,14 @@ WINDOWS_SETTINGS_2005 = "{http://schemas.microsoft.com/SMI/2005/WindowsSettings}
 WINDOWS_SETTINGS_2016 = "{http://schemas.microsoft.com/SMI/2016/WindowsSettings}"
 
 
-def headers():
-    return subprocess.run([OBJDUMP, "-p", "-h", str(EXE)], check=True, capture_output=True, text=True).stdout
+def headers(exe=EXE):
+    return subprocess.run([OBJDUMP, "-p", "-h", str(exe)], check=True, capture_output=True, text=True).stdout
 
 
-def imported_functions():
+def imported_functions(exe=EXE):
     """(DLL, function) for every function the program imports by name (by
     ordinal: "#N"), read from the PE file's import directory itself."""
-    data = EXE.read_bytes()
+    data = exe.read_bytes()
 
     def number(offset, size):
         return int.from_bytes(data[offset:offset + size], "little")
@@ -117,9 +118,9 @@ def imported_functions():
     return imports
 
 
-def version_text(name):
+def version_text(name, exe=EXE):
     """The value of the version resource's string `name`, and the StringTable it is in."""
-    data = EXE.read_bytes()
+    data = exe.read_bytes()
     # A String is wLength, wValueLength (in characters), wType, the key, padding to
     # 32 bits, then the value; its StringTable's key precedes it.
     key = f"{name}\0".encode("utf-16-le")
@@ -133,8 +134,8 @@ def version_text(name):
     return value, table[-1].rstrip("\0") if table else None
 
 
-def embedded_manifest():
-    data = EXE.read_bytes()
+def embedded_manifest(exe=EXE):
+    data = exe.read_bytes()
     start = data.find(b"<?xml")
     end = data.find(b"</assembly>", start)
     if start < 0 or end < 0:
@@ -143,24 +144,26 @@ def embedded_manifest():
 
 
 class ProgramFile(unittest.TestCase):
+    exe = EXE
+
     def test_is_a_gui_program_of_its_architecture_that_imports_system_dlls_only(self):
         file_format, magic, magic_name, _ = EXPECTED[ARCH]
-        text = headers()
+        text = headers(self.exe)
         self.assertEqual(re.search(r"file format (\S+)", text).group(1), file_format)
         self.assertEqual(re.search(r"Magic\s+(\S+\s+\(\S+\))", text).group(1).split(), [magic, f"({magic_name})"])
         self.assertRegex(text, r"Subsystem\s+00000002\s+\(Windows GUI\)")
-        imports = {dll for dll, _ in imported_functions()}
+        imports = {dll for dll, _ in imported_functions(self.exe)}
         self.assertTrue(imports, "no imports found")
         self.assertLessEqual(imports, SYSTEM_DLLS, f"imports beyond the system's own DLLs: {imports - SYSTEM_DLLS}")
 
     def test_imports_only_functions_that_windows_7_has(self):
-        imports = imported_functions()
+        imports = imported_functions(self.exe)
         self.assertIn(("user32.dll", "CreateWindowExW"), imports, "the import table was not read")
         allowed = {(dll, name) for dll, names in WINDOWS_7_IMPORTS.items() for name in names}
         self.assertEqual(sorted(imports - allowed), [], "imports that Windows 7 may lack")
 
     def test_declares_windows_7_and_terminal_server_awareness(self):
-        text = headers()
+        text = headers(self.exe)
         for field in ("OSystemVersion", "SubsystemVersion"):
             major, minor = (int(re.search(rf"{part}{field}\s+(\d+)", text).group(1)) for part in ("Major", "Minor"))
             self.assertEqual((major, minor), (6, 1), f"{field}: Windows 7 is the oldest supported")
@@ -169,11 +172,11 @@ class ProgramFile(unittest.TestCase):
 
     def test_file_description_is_the_program_name(self):
         # Task Manager shows the FileDescription as the program's name.
-        self.assertEqual(version_text("FileDescription"), ("Framelatch", "040904B0"))
-        self.assertEqual(version_text("ProductName"), ("Framelatch", "040904B0"))
+        self.assertEqual(version_text("FileDescription", self.exe), ("Framelatch", "040904B0"))
+        self.assertEqual(version_text("ProductName", self.exe), ("Framelatch", "040904B0"))
 
     def test_has_aslr_and_dep_with_relocations_to_move_it(self):
-        text = headers()
+        text = headers(self.exe)
         flags = int(re.search(r"DllCharacteristics\s+([0-9a-fA-F]+)", text).group(1), 16)
         self.assertTrue(flags & IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE, "no ASLR flag")
         self.assertTrue(flags & IMAGE_DLLCHARACTERISTICS_NX_COMPAT, "no DEP flag")
@@ -182,10 +185,13 @@ class ProgramFile(unittest.TestCase):
         self.assertRegex(text, r"\.reloc", "an image that may move needs its relocations")
 
     def test_stays_under_32_kib(self):
-        self.assertLessEqual(EXE.stat().st_size, 32 * 1024)
+        # A signature, appended as the file's last part, adds a few KiB of its own.
+        security = re.search(r"Entry 4 ([0-9a-fA-F]+) ([0-9a-fA-F]+) Security Directory", headers(self.exe))
+        program = int(security.group(1), 16) if security and int(security.group(2), 16) else self.exe.stat().st_size
+        self.assertLessEqual(program, 32 * 1024)
 
     def test_manifest_names_its_architecture_and_asks_for_no_elevation(self):
-        manifest = embedded_manifest()
+        manifest = embedded_manifest(self.exe)
         self.assertIsNotNone(manifest, "no manifest in the program file")
         identity = manifest.find(f"{ASM_V1}assemblyIdentity")
         self.assertEqual(identity.get("processorArchitecture"), EXPECTED[ARCH][3])
@@ -196,11 +202,19 @@ class ProgramFile(unittest.TestCase):
         self.assertEqual([c.get("version") for c in controls], ["6.0.0.0"])
 
     def test_manifest_asks_for_per_monitor_dpi_and_system_dpi_before_windows_10(self):
-        manifest = embedded_manifest()
+        manifest = embedded_manifest(self.exe)
         awareness = manifest.find(f".//{WINDOWS_SETTINGS_2016}dpiAwareness")
         self.assertIsNotNone(awareness, "no dpiAwareness: blurry on a monitor of another scale")
         self.assertEqual([value.strip() for value in awareness.text.split(",")], ["PerMonitorV2", "PerMonitor"])
         self.assertEqual(manifest.find(f".//{WINDOWS_SETTINGS_2005}dpiAware").text.strip(), "true")
+
+
+def make_release(folder, env=None):
+    """Runs the release build of this build's zip into `folder`, signed as `env`
+    alone asks (unsigned without it); returns its run."""
+    unsigned = {name: value for name, value in os.environ.items() if not name.startswith("FRAMELATCH_SIGN_")}
+    return subprocess.run([CPACK, "--config", str(BIN / "CPackConfig.cmake"), "-B", str(folder)],
+                          capture_output=True, text=True, timeout=300, env=unsigned | (env or {}))
 
 
 class PageLinks(HTMLParser):
@@ -226,8 +240,7 @@ class ReleaseZip(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.folder = tempfile.TemporaryDirectory()
-        subprocess.run([CPACK, "--config", str(BIN / "CPackConfig.cmake"), "-B", cls.folder.name], check=True,
-                       capture_output=True, timeout=300)
+        make_release(cls.folder.name).check_returncode()
         cls.zip = next(Path(cls.folder.name).glob("Framelatch-*.zip"))
         with zipfile.ZipFile(cls.zip) as archive:
             cls.files = {name: archive.read(name) for name in archive.namelist()}
@@ -266,6 +279,222 @@ class ReleaseZip(unittest.TestCase):
                 self.assertTrue(data.startswith(b"\xef\xbb\xbf"), "no UTF-8 byte-order mark")
                 self.assertIn(b"\r\n", data)
                 self.assertIsNone(re.search(rb"(?<!\r)\n", data), "a bare LF line end")
+
+
+SOFTHSM_MODULE = Path("/usr/lib/softhsm/libsofthsm2.so")
+
+
+
+
+def verify_signature(path, ca):
+    """osslsigncode's verdict on a signed file: (passed, what it printed)."""
+    result = subprocess.run(["osslsigncode", "verify", "-CAfile", str(ca), "-in", str(path)],
+                            capture_output=True, text=True)
+    return result.returncode == 0 and "Signature verification: ok" in result.stdout, result.stdout + result.stderr
+
+
+class ThrowawaySigner:
+    """A certificate authority and code-signing certificates made for one test
+    run with openssl: the key in a PKCS#12 file and in a software token (SoftHSM,
+    a PKCS#11 module) as a hardware key would be, and the certificates that a
+    release must refuse."""
+
+    PASSWORD = "release password"      # the token's PIN too
+
+    def __init__(self, folder):
+        self.folder = Path(folder)
+        self.ca = self.authority("Framelatch test CA")
+        self.stranger_ca = self.authority("Some other CA")
+        self.key, self.cert = self.certificate("Framelatch test signer", "codeSigning")
+        _, self.tls_cert = self.certificate("A web server", "serverAuth", key=self.key)
+        _, self.other_cert = self.certificate("Another signer", "codeSigning")
+        self.pkcs12 = self.bundle("signer", self.cert)
+        self.tls_pkcs12 = self.bundle("tls", self.tls_cert)
+        self.password_file = self.folder / "password"
+        self.password_file.write_text(self.PASSWORD + "\n")
+        self.token_env = {}
+
+    def openssl(self, *args):
+        subprocess.run(["openssl", *map(str, args)], check=True, capture_output=True, cwd=self.folder)
+
+    def authority(self, name):
+        path = self.folder / f"{name.replace(' ', '-')}.pem"
+        self.openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", path.with_suffix(".key"),
+                     "-out", path, "-days", "30", "-subj", f"/CN={name}",
+                     "-addext", "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=critical,keyCertSign")
+        return path
+
+    def certificate(self, name, usage, key=None):
+        stem = self.folder / name.replace(" ", "-")
+        key = key or stem.with_suffix(".key")
+        if not key.exists():
+            self.openssl("genpkey", "-algorithm", "RSA", "-pkeyopt", "rsa_keygen_bits:2048", "-out", key)
+        self.openssl("req", "-new", "-key", key, "-out", stem.with_suffix(".csr"), "-subj", f"/CN={name}")
+        extensions = stem.with_suffix(".ext")
+        extensions.write_text(f"basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\n"
+                              f"extendedKeyUsage={usage}\n")
+        self.openssl("x509", "-req", "-in", stem.with_suffix(".csr"), "-CA", self.ca,
+                     "-CAkey", self.ca.with_suffix(".key"), "-CAcreateserial", "-days", "30",
+                     "-extfile", extensions, "-out", stem.with_suffix(".pem"))
+        return key, stem.with_suffix(".pem")
+
+    def bundle(self, name, cert):
+        path = self.folder / f"{name}.p12"
+        self.openssl("pkcs12", "-export", "-inkey", self.key, "-in", cert, "-certfile", self.ca, "-out", path,
+                     "-passout", f"pass:{self.PASSWORD}")
+        return path
+
+    def token(self):
+        """The signing key in a new SoftHSM token; the environment that reaches it."""
+        if not self.token_env:
+            tokens = self.folder / "tokens"
+            tokens.mkdir()
+            config = self.folder / "softhsm2.conf"
+            config.write_text(f"directories.tokendir = {tokens}\nobjectstore.backend = file\n")
+            self.token_env = {"SOFTHSM2_CONF": str(config)}
+            for command in (["--init-token", "--free", "--label", "release", "--so-pin", "0000", "--pin", self.PASSWORD],
+                            ["--import", str(self.key), "--token", "release", "--label", "signer", "--id", "01",
+                             "--pin", self.PASSWORD]):
+                subprocess.run(["softhsm2-util", *command], check=True, capture_output=True,
+                               env={**os.environ, **self.token_env})
+        return self.token_env
+
+    def env(self, way="pkcs12", cert=None, ca=None, password=None):
+        """The environment that signs a release in one way."""
+        env = {"FRAMELATCH_SIGN_CA": str(ca or self.ca), "FRAMELATCH_SIGN_URL": "https://framelatch.example/"}
+        if way == "pkcs12":
+            env |= {"FRAMELATCH_SIGN_PKCS12": str(cert or self.pkcs12)}
+        elif way == "pkcs11":
+            env |= {**self.token(), "FRAMELATCH_SIGN_PKCS11_MODULE": str(SOFTHSM_MODULE),
+                    "FRAMELATCH_SIGN_PKCS11_KEY": "pkcs11:token=release;object=signer;type=private",
+                    "FRAMELATCH_SIGN_CERTS": str(cert or self.cert)}
+        if password is not None:
+            env["FRAMELATCH_SIGN_PASSWORD"] = password
+        elif way in ("pkcs12", "pkcs11"):
+            env["FRAMELATCH_SIGN_PASSWORD_FILE"] = str(self.password_file)
+        return env
+
+
+def why_no_signing_tools():
+    missing = [tool for tool in ("osslsigncode", "openssl", "softhsm2-util") if not shutil.which(tool)]
+    if missing or not SOFTHSM_MODULE.exists():
+        return f"{', '.join(missing or [str(SOFTHSM_MODULE)])} not installed (scripts/install-deps.sh installs it)"
+    return None
+
+
+class SignedRelease(ProgramFile):
+    """A release signed with a PKCS#12 file: the program file's checks hold for
+    the signed file, its signature verifies and covers every byte, and the zip
+    and SHA256SUMS hold the signed file."""
+
+    @classmethod
+    def setUpClass(cls):
+        if why := why_no_signing_tools():
+            raise unittest.SkipTest(why)
+        cls.folder = tempfile.TemporaryDirectory()
+        cls.signer = ThrowawaySigner(cls.folder.name)
+        cls.release = Path(cls.folder.name) / "release"
+        # An unsigned zip of the other build, left from before: not part of a signed release.
+        cls.release.mkdir()
+        other = "win32" if ARCH == "win64" else "win64"
+        unsigned = make_release(cls.folder.name + "/unsigned")
+        assert unsigned.returncode == 0, unsigned.stdout + unsigned.stderr
+        zip_name = next(Path(cls.folder.name, "unsigned").glob("Framelatch-*.zip")).name
+        shutil.copy(Path(cls.folder.name, "unsigned", zip_name), cls.release / zip_name.replace(ARCH, other))
+        cls.build = make_release(cls.release, cls.signer.env())
+        assert cls.build.returncode == 0, cls.build.stdout + cls.build.stderr
+        cls.zip = next(cls.release.glob(f"Framelatch-*-{ARCH}.zip"))
+        cls.exe = Path(cls.folder.name) / "Framelatch.exe"
+        with zipfile.ZipFile(cls.zip) as archive:
+            cls.exe.write_bytes(archive.read("Framelatch.exe"))
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.folder.cleanup()
+
+    def test_signature_verifies_with_sha256_and_names_the_program_and_its_address(self):
+        passed, output = verify_signature(self.exe, self.signer.ca)
+        self.assertTrue(passed, output)
+        self.assertRegex(output, r"Message digest algorithm\s*:\s*SHA256")
+        self.assertIn("Text description: Framelatch", output)
+        self.assertIn("URL description: https://framelatch.example/", output)
+        self.assertNotEqual(self.exe.read_bytes(), EXE.read_bytes(), "the build's own file stays unsigned")
+        self.assertFalse(verify_signature(self.exe, self.signer.stranger_ca)[0], "verifies against any CA")
+
+    def test_a_byte_changed_in_the_code_the_resources_or_the_signature_fails_verification(self):
+        data = self.exe.read_bytes()
+        sections = {m.group(1): int(m.group(2), 16) for m in
+                    re.finditer(r"^\s*\d+\s+(\.\w+)\s+\S+\s+\S+\s+\S+\s+([0-9a-f]+)", headers(self.exe), re.M)}
+        table = re.search(r"Entry 4 ([0-9a-fA-F]+) ([0-9a-fA-F]+) Security Directory", headers(self.exe))
+        signature = int(table.group(1), 16) + int(table.group(2), 16) // 2
+        for place, offset in (("code", sections[".text"] + 64), ("resources", sections[".rsrc"] + 64),
+                              ("signature", signature)):
+            with self.subTest(place):
+                changed = Path(self.folder.name) / f"changed-{place}.exe"
+                changed.write_bytes(data[:offset] + bytes([data[offset] ^ 0x01]) + data[offset + 1:])
+                self.assertFalse(verify_signature(changed, self.signer.ca)[0], f"a byte changed in the {place}")
+
+    def test_the_zip_holds_the_signed_file_and_the_sums_list_only_the_signed_release(self):
+        zips = sorted(self.release.glob("Framelatch-*.zip"))
+        self.assertEqual(zips, [self.zip], "the other build's unsigned zip is no part of a signed release")
+        self.assertIn("signed differently", self.build.stdout + self.build.stderr)
+        sums = (self.release / "SHA256SUMS").read_text()
+        self.assertEqual(sums, f"{hashlib.sha256(self.zip.read_bytes()).hexdigest()}  {self.zip.name}\n")
+
+    def test_a_key_in_a_pkcs11_token_and_a_signing_command_sign_as_well(self):
+        command = (f"sh -c 'osslsigncode sign -pkcs12 \"$0\" -readpass \"$1\" -h sha256 -n Framelatch "
+                   f"-in \"$2\" -out \"$2.new\" && mv \"$2.new\" \"$2\"' {self.signer.pkcs12} "
+                   f"{self.signer.password_file}")
+        for way, env in (("pkcs11", self.signer.env("pkcs11")),
+                         ("command", self.signer.env("command") | {"FRAMELATCH_SIGN_COMMAND": command})):
+            with self.subTest(way), tempfile.TemporaryDirectory() as folder:
+                run = make_release(folder, env)
+                self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
+                with zipfile.ZipFile(next(Path(folder).glob("Framelatch-*.zip"))) as archive:
+                    signed = Path(folder) / "Framelatch.exe"
+                    signed.write_bytes(archive.read("Framelatch.exe"))
+                passed, output = verify_signature(signed, self.signer.ca)
+                self.assertTrue(passed, output)
+
+
+class SigningFailsClosed(unittest.TestCase):
+    """Every way a signing can go wrong fails the release build with its
+    reason, and leaves no zip and no SHA256SUMS behind, not even older ones."""
+
+    @classmethod
+    def setUpClass(cls):
+        if why := why_no_signing_tools():
+            raise unittest.SkipTest(why)
+        cls.folder = tempfile.TemporaryDirectory()
+        cls.signer = ThrowawaySigner(cls.folder.name)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.folder.cleanup()
+
+    def test_each_failure_fails_the_build_with_its_reason_and_leaves_no_release(self):
+        signer = self.signer
+        cases = {
+            "wrong password": (signer.env(password="not the password"), "wrong password"),
+            "no code-signing use": (signer.env(cert=signer.tls_pkcs12), "not for code signing"),
+            "key not the certificate's": (signer.env("pkcs11", cert=signer.other_cert),
+                                          "key does not match the certificate"),
+            "chain not verified": (signer.env(ca=signer.stranger_ca), "chain does not verify"),
+            "command signs nothing": (signer.env("command") | {"FRAMELATCH_SIGN_COMMAND": "true"}, "signed nothing"),
+            "command fails": (signer.env("command") | {"FRAMELATCH_SIGN_COMMAND": "false"}, "exited with 1"),
+            "no CA to verify against": ({"FRAMELATCH_SIGN_PKCS12": str(signer.pkcs12)}, "FRAMELATCH_SIGN_CA"),
+        }
+        for case, (env, reason) in cases.items():
+            with self.subTest(case), tempfile.TemporaryDirectory() as folder:
+                # What an earlier build left: a zip of this version and its sums.
+                for name in (f"Framelatch-1.0.0-{ARCH}.zip", "Framelatch-1.0.0-win32.zip", "SHA256SUMS"):
+                    Path(folder, name).write_text("from an earlier build\n")
+                run = make_release(folder, env)
+                self.assertNotEqual(run.returncode, 0, "the release build passed")
+                self.assertIn(reason, run.stdout + run.stderr)
+                self.assertEqual(sorted(p.name for p in Path(folder).iterdir() if p.is_file()), [],
+                                 "a failed signing left release files")
+                self.assertNotIn(signer.PASSWORD, run.stdout + run.stderr, "the password reached the log")
 
 
 if __name__ == "__main__":
