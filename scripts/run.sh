@@ -2,7 +2,9 @@
 # Installs what is missing, builds Framelatch and runs it beside the stand-in
 # target under Wine: on your display when there is one; otherwise on a
 # virtual display, where it presses both buttons and saves screenshots.
-# It runs the 32-bit program where this host can, otherwise the 64-bit one.
+# It runs the 32-bit program: with the 32-bit Wine loader where this host can
+# start it, otherwise under Wine's WoW64 mode where the system's Wine has one;
+# failing both, the 64-bit program.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
@@ -18,6 +20,16 @@ source scripts/wine-host.sh
 bits=${arch#win}
 # build/wineprefix for the 32-bit build, build/wineprefix64 for the 64-bit one
 prefix=$PWD/build/wineprefix${bits#32}
+prefix_arch=$arch
+if [ "$arch" = win64 ] && [ "${FRAMELATCH_WINE_ARCH:-}" != win64 ]; then
+    if wow64_why=$(tests/wine/session.sh wow64 2>&1 >/dev/null); then
+        export FRAMELATCH_WOW64=1
+        arch=win32 preset=windows bits=32 prefix=$PWD/build/wineprefix-wow64
+        why="$why, so Wine's WoW64 mode runs it in a 64-bit prefix"
+    else
+        why="$why, and not under WoW64 either: ${wow64_why#session: }"
+    fi
+fi
 cmake --preset "$preset"
 cmake --build --preset "$preset" -j"$(nproc)"
 bin=$PWD/build/$preset
@@ -27,7 +39,9 @@ if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
     # A prefix of the project's own, set up once, with the fonts the program needs.
     tests/wine/session.sh prefix "$prefix" "$arch"
     loader=$(tests/wine/session.sh loader "$arch")
-    export WINEPREFIX=$prefix WINEARCH=$arch WINELOADER=$loader WINEDEBUG=-all
+    export WINEPREFIX=$prefix WINEARCH=$prefix_arch WINELOADER=$loader WINEDEBUG=-all
+    # A WoW64 Wine is served by its own server.
+    [ -z "${FRAMELATCH_WOW64:-}" ] || export WINESERVER=${loader%/*}/wineserver64
     # A window manager that draws the target's frame keeps its title bar when
     # the style loses it; Wine's own frames show the change at once.
     "$loader" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1

@@ -2,7 +2,10 @@
 # Installs what is missing, builds everything and runs every test: the unit
 # tests natively; then, for the 32-bit and the 64-bit build, the checks of the
 # program file, and the tests on a private Wine session for each build this
-# host can run under Wine.
+# host can run under Wine. Where the system's Wine has a WoW64 mode (Wine 10
+# and later), the 32-bit build's tests run once more under it, as Arch Linux's
+# Wine and Wine 11 run 32-bit programs: in place of the 32-bit loader where this
+# host cannot execute 32-bit code, beside it where it can.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
@@ -10,14 +13,29 @@ source scripts/wine-host.sh
 # What the builds run on, as "Wine 8.0 (Debian 12)".
 wine_version=$("$(tests/wine/session.sh loader win64)" --version 2>/dev/null) || wine_version=unknown
 wine_version=${wine_version%% *}
-platform="Wine ${wine_version#wine-} (Debian $(cut -d. -f1 /etc/debian_version))"
+wine_version=${wine_version#wine-}
+platform="Wine $wine_version (Debian $(cut -d. -f1 /etc/debian_version))"
+
+# The WoW64 run: where the Wine has that mode, and the host lets it run a 32-bit program.
+echo "Checking for Wine's WoW64 mode (made once, of the system's own Wine)"
+wow64=
+if wow64_why=$(tests/wine/session.sh wow64 2>&1 >/dev/null); then
+    wow64=yes
+fi
+wow64_why=${wow64_why#session: }
+
 if [ "$arch" = win32 ]; then
     under_wine=(windows windows64)
     summary="$platform: both builds ($why)"
+    [ -z "$wow64" ] || summary+=", and the 32-bit build under WoW64 (in a 64-bit prefix, with no 32-bit loader)"
+elif [ -n "$wow64" ]; then
+    under_wine=(windows64)
+    summary="$platform: both builds, the 32-bit build under WoW64 (in a 64-bit prefix: $why;"
+    summary+=" the tests that run it beside the 64-bit build are skipped)"
 else
     under_wine=(windows64)
-    summary="$platform: the 64-bit build only (32-bit build not run under Wine: $why;"
-    summary+=" the tests that run it beside the 64-bit build are skipped)"
+    summary="$platform: the 64-bit build only (32-bit build not run under Wine: $why; not under WoW64 either:"
+    summary+=" $wow64_why; the tests that run it beside the 64-bit build are skipped)"
 fi
 echo "$summary"
 trap 'status=$?; echo "$summary"; exit $status' EXIT
@@ -35,5 +53,9 @@ for preset in windows windows64; do
     else
         # The program file can be checked anywhere; running it needs Wine.
         ctest --preset "$preset" --label-regex '^file$'
+    fi
+    if [ "$preset" = windows ] && [ -n "$wow64" ]; then
+        echo "The 32-bit build's tests under WoW64:"
+        FRAMELATCH_WOW64=1 ctest --preset "$preset" --label-regex '^wine$'
     fi
 done

@@ -1,5 +1,6 @@
 """Framelatch.exe as a user meets it: its window, buttons, tooltips, keyboard,
 presses on a separate target process, the warning box, closing, and a second copy."""
+import os
 import tempfile
 import time
 import unittest
@@ -9,9 +10,9 @@ from pathlib import Path
 from harness import (BS_DEFPUSHBUTTON, BS_TYPEMASK, COMMAND1, COMMAND2, FULL_FRAME, NOT_RUNNING,
                      TOOLTIP_MIN, TOOLTIP_TB, WS_CAPTION, WS_EX_APPWINDOW, WS_EX_TOOLWINDOW,
                      WS_EX_TOPMOST, WS_MAXIMIZEBOX, WS_MINIMIZEBOX, WS_POPUP, WS_SYSMENU,
-                     WS_TABSTOP, WS_THICKFRAME, BIN, DesktopTest, centre, click, key, probe, wait_until,
+                     WS_TABSTOP, WS_THICKFRAME, BIN, ENV, DesktopTest, centre, click, key, probe, wait_until,
                      windows_path, xdotool)
-from test_program_file import ThrowawaySigner, make_release, verify_signature, why_no_signing_tools
+from test_program_file import ARCH, ThrowawaySigner, make_release, verify_signature, why_no_signing_tools
 
 NO_MIN_BOX = FULL_FRAME & ~WS_MINIMIZEBOX
 NO_TITLE_BAR = FULL_FRAME & ~WS_CAPTION
@@ -19,6 +20,19 @@ SW_HIDE, SW_SHOWMAXIMIZED, SW_SHOWMINNOACTIVE = 0, 3, 7
 
 
 class WindowAndButtons(DesktopTest):
+    def test_runs_as_its_build_and_under_wow64_in_one_64_bit_process(self):
+        program, fltx = self.start_fltx()
+        self.assertEqual(fltx["bits"], {"win32": 32, "win64": 64}[ARCH])
+        with open(f"/proc/{program.process.pid}/exe", "rb") as loader:
+            elf_class = loader.read(5)[4]
+        if os.environ.get("FRAMELATCH_WOW64"):
+            # Wine's WoW64 mode: the 32-bit program in a 64-bit prefix, inside
+            # a 64-bit Linux process, with no 32-bit loader.
+            self.assertEqual(ENV["WINEARCH"], "win64")
+            self.assertEqual(elf_class, 2, "FLTX runs in a 32-bit Linux process, not under WoW64")
+        else:
+            self.assertEqual(elf_class, {"win32": 1, "win64": 2}[ENV["WINEARCH"]])
+
     def test_frame_layout_captions_and_initial_focus(self):
         _, fltx = self.start_fltx()
 

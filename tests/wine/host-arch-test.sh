@@ -62,5 +62,29 @@ cannot execute 32-bit x86 code status 1" "$output status $status"
 check "and no session folder" "" "$(find "${TMPDIR:-/tmp}" -maxdepth 1 -newer "$work/starts" -name 'framelatch-wine.*' \
     2>/dev/null)"
 
+# WoW64: an older Wine, or one whose WoW64 mode does not run 32-bit programs on
+# this host, is refused in one line, and no session is left.
+printf '#!/bin/sh\necho wine-10.0\n' >"$work/starts-10"
+chmod +x "$work/starts-10"
+output=$(FRAMELATCH_WINE64_LOADER=$work/starts FRAMELATCH_WOW64=1 "$session" start "$work/state" win32 2>&1)
+status=$?
+check "a 32-bit session under WoW64 with Wine 8 says Wine 10 is needed" \
+    "session: no WoW64 Wine: Wine 8.0 runs 32-bit programs with its 32-bit loader only (WoW64: Wine 10 on) status 1" \
+    "$output status $status"
+check "and leaves no session state" "absent" "$([ -e "$work/state" ] && echo present || echo absent)"
+if version=$(dpkg-query -W -f='${Version}' libwine:amd64 2>/dev/null); then
+    # A made WoW64 Wine whose 32-bit programs fail, as where the kernel refuses 32-bit code.
+    home=$work/cache/framelatch/wine-${version//[^0-9A-Za-z.+-]/_}-wow64/usr/lib/wine
+    mkdir -p "$home"
+    printf '#!/bin/sh\necho "wine: could not load kernel32.dll, status c0000135"; exit 1\n' >"$home/wine64"
+    printf '#!/bin/sh\nexit 0\n' >"$home/wineserver64"
+    chmod +x "$home/wine64" "$home/wineserver64"
+    output=$(XDG_CACHE_HOME=$work/cache FRAMELATCH_WINE64_LOADER=$work/starts-10 "$session" wow64 2>&1)
+    status=$?
+    check "a WoW64 Wine that runs no 32-bit program here says so in one line, with Wine's own words" \
+        "session: the WoW64 Wine (${home%/usr/lib/wine}) does not run 32-bit programs on this host \
+(wine: could not load kernel32.dll, status c0000135) status 1" "$output status $status"
+fi
+
 echo "$passes passed, $failures failed"
 [ "$failures" -eq 0 ]

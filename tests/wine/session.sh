@@ -16,8 +16,11 @@
 #   session.sh window-manager STATE NAME
 #                                       replace the window manager of a session started
 #                                       with window-manager by NAME: openbox, mutter
-#                                       (GNOME), kwin (KDE Plasma) or xfwm4 (Xfce); exits
-#                                       with 77, saying why, where NAME cannot run here
+#                                       (GNOME), kwin (KDE Plasma) or xfwm4 (Xfce) on X11,
+#                                       or mutter-wayland or kwin-wayland, a Wayland
+#                                       compositor whose Xwayland display the session
+#                                       then uses; exits with 77, saying why, where NAME
+#                                       cannot run here
 #   session.sh stop STATE               stop that session and remove its folder
 #   session.sh restart-server STATE     end every program of the session and start
 #                                       its server again
@@ -25,12 +28,22 @@
 #   session.sh env STATE COMMAND ARGS   run a Linux command with the session's settings
 #   session.sh prefix DIR ARCH          boot and set up a lasting prefix at DIR, once,
 #                                       for running the program on a real display
+#   session.sh wow64                    make (once) a WoW64 Wine from the system's own
+#                                       Wine and check that it runs 32-bit programs here;
+#                                       print its loader, or fail saying why in one line
 #
 # A host runs 32-bit programs under Wine only if the 32-bit loader starts:
 # some x86-64 kernels cannot execute 32-bit code at all. Such a host runs the
 # 64-bit build in a 64-bit prefix, with the 64-bit loader called directly (the
 # `wine` wrapper would pick the 32-bit one whenever it is installed).
 # FRAMELATCH_WINE_ARCH=win32|win64 overrides the check.
+#
+# With FRAMELATCH_WOW64=1 a win32 session runs as Wine's WoW64 mode does (Arch
+# Linux's Wine, Wine 11): the 32-bit program in a 64-bit prefix, inside one
+# 64-bit Wine process, with no 32-bit Linux code at all. That Wine is a private
+# copy of the system's 64-bit Wine with the same version's 32-bit Windows
+# modules beside its own, kept under ~/.cache/framelatch; the system's Wine is
+# left as it is.
 # -E: the clean-up trap of a failed start also covers the functions it calls.
 set -Eeuo pipefail
 
@@ -73,6 +86,90 @@ decide_host_arch() {
     host_why=$wine32_why
 }
 
+# Where the private WoW64 Wine of the system Wine's version lives.
+wow64_home() {
+    local version
+    version=$(dpkg-query -W -f='${Version}' libwine:amd64 2>/dev/null) || return 1
+    echo "${XDG_CACHE_HOME:-$HOME/.cache}/framelatch/wine-${version//[^0-9A-Za-z.+-]/_}-wow64"
+}
+
+# Makes the private WoW64 Wine, once: the system's 64-bit loader, server, Unix
+# and Windows modules, and data, at the same places relative to each other, and
+# the same version's 32-bit Windows modules (from libwine:i386, fetched as a
+# package file where it is not installed) beside the 64-bit ones. Prints why
+# not, and fails, where it cannot be made.
+make_wow64_wine() {
+    local home=$1 work lib=/usr/lib/x86_64-linux-gnu/wine version i386_modules
+    [ ! -x "$home/usr/lib/wine/wine64" ] || return 0
+    if [ ! -d "$lib/x86_64-unix" ] || [ ! -x /usr/lib/wine/wine64 ]; then
+        echo "the system's 64-bit Wine is not where Debian puts it ($lib)"
+        return 1
+    fi
+    version=$(dpkg-query -W -f='${Version}' libwine:amd64)
+    mkdir -p "$(dirname "$home")" && work=$(mktemp -d "$home.XXXXXX") ||
+        { echo "no room for it beside $home"; return 1; }
+    if [ "$(dpkg-query -W -f='${Version}' libwine:i386 2>/dev/null)" = "$version" ]; then
+        i386_modules=/usr/lib/i386-linux-gnu/wine/i386-windows
+    elif ! (cd "$work" && apt-get download "libwine:i386=$version" >download.log 2>&1); then
+        rm -rf "$work"
+        echo "the 32-bit Windows modules of Wine $version (libwine:i386) cannot be fetched"
+        return 1
+    else
+        dpkg-deb -x "$work"/libwine_*_i386.deb "$work/libwine-i386"
+        i386_modules=$work/libwine-i386/usr/lib/i386-linux-gnu/wine/i386-windows
+    fi
+    # Hard links where the cache shares the system's file system: the modules are large.
+    copy() { cp -al "$1" "$2" 2>/dev/null || { rm -rf "$2" && cp -a "$1" "$2"; }; }
+    if ! { mkdir -p "$work/wine/usr/lib/wine" "$work/wine$lib" "$work/wine/usr/share" &&
+        copy /usr/lib/wine/wine64 "$work/wine/usr/lib/wine/wine64" &&
+        copy /usr/lib/wine/wineserver64 "$work/wine/usr/lib/wine/wineserver64" &&
+        copy "$lib/x86_64-unix" "$work/wine$lib/x86_64-unix" &&
+        copy "$lib/x86_64-windows" "$work/wine$lib/x86_64-windows" &&
+        copy "$i386_modules" "$work/wine$lib/i386-windows" &&
+        copy /usr/share/wine "$work/wine/usr/share/wine" &&
+        rm -rf "$home" && mv "$work/wine" "$home"; }; then
+        rm -rf "$work"
+        echo "it could not be put together in $home"
+        return 1
+    fi
+    rm -rf "$work"
+}
+
+# Prints the WoW64 loader, made once and checked once: a 32-bit program must
+# run under it on this host (the kernel may refuse 32-bit code even there).
+# Fails with the reason on one line.
+wow64_loader() {
+    local home why output
+    home=$(wow64_home) || { echo "session: no WoW64 Wine: the system's Wine (libwine) is not installed" >&2; return 1; }
+    # Debian 12's Wine 8 fails there ("could not load kernel32.dll"); Wine 10 runs them.
+    local version
+    version=$("$wine64_loader" --version 2>/dev/null) || version=unknown
+    version=${version%% *}
+    version=${version#wine-}
+    if ! [ "${version%%.*}" -ge 10 ] 2>/dev/null; then
+        echo "session: no WoW64 Wine: Wine $version runs 32-bit programs with its 32-bit loader only (WoW64: Wine 10 on)" >&2
+        return 1
+    fi
+    why=$(make_wow64_wine "$home") || { echo "session: no WoW64 Wine: $why" >&2; return 1; }
+    if [ ! -f "$home/.runs-32-bit-programs" ]; then
+        local prefix
+        prefix=$(mktemp -d "${TMPDIR:-/tmp}/framelatch-wow64-check.XXXXXX")
+        # The 32-bit command prompt of a new 64-bit prefix, as a 32-bit program.
+        output=$(WINEPREFIX=$prefix WINEARCH=win64 WINESERVER=$home/usr/lib/wine/wineserver64 WINEDEBUG=-all \
+            WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY= timeout 120 "$home/usr/lib/wine/wine64" \
+            'C:\windows\syswow64\cmd.exe' /c echo wow64-runs 2>&1 </dev/null) || true
+        WINEPREFIX=$prefix "$home/usr/lib/wine/wineserver64" -k >/dev/null 2>&1 || true
+        rm -rf "$prefix"
+        if [[ $output != *wow64-runs* ]]; then
+            output=$(grep -v '^\s*$' <<<"$output" | tail -n 1)
+            echo "session: the WoW64 Wine ($home) does not run 32-bit programs on this host (${output:-no output})" >&2
+            return 1
+        fi
+        touch "$home/.runs-32-bit-programs"
+    fi
+    echo "$home/usr/lib/wine/wine64"
+}
+
 # The loader for a session of architecture $1; fails with the reason when this
 # host cannot run it, so that no one is left with a bare "Exec format error".
 loader_for() {
@@ -80,6 +177,10 @@ loader_for() {
     case "$1" in
     win64) echo "$wine64_loader" ;;
     win32)
+        if [ -n "${FRAMELATCH_WOW64:-}" ]; then
+            wow64_loader
+            return
+        fi
         if [ "$host_arch" != win32 ]; then
             echo "session: cannot start a 32-bit (win32) Wine session: $host_why" >&2
             return 1
@@ -110,6 +211,10 @@ loader)
     loader_for "${2:?usage: session.sh loader win32|win64}"
     exit 0
     ;;
+wow64)
+    wow64_loader
+    exit 0
+    ;;
 esac
 state=${2:?usage: session.sh $command STATE|DIR ...}
 shift 2
@@ -126,8 +231,10 @@ wait_for() {
     done
 }
 
-# The command that runs window manager $1 on its own, as its desktop runs it
-# on X11; prints why not, and fails, where it cannot run here.
+# The command that runs window manager $1 on its own, as its desktop runs it:
+# on X11, or as a Wayland compositor with Xwayland (mutter-wayland,
+# kwin-wayland), where $2 is the program it starts in its session. Prints why
+# not, and fails, where it cannot run here.
 window_manager_command() {
     local program
     case "$1" in
@@ -135,6 +242,14 @@ window_manager_command() {
     mutter) program=mutter; set -- mutter --x11 --replace --sm-disable ;;
     kwin) program=kwin_x11; set -- kwin_x11 --replace ;;
     xfwm4) program=xfwm4; set -- xfwm4 --replace --compositor=off ;;
+    mutter-wayland)
+        program=mutter
+        set -- mutter --wayland --headless --virtual-monitor 1280x800 --sm-disable -- "$2"
+        ;;
+    kwin-wayland)
+        program=kwin_wayland
+        set -- kwin_wayland --virtual --xwayland --width 1280 --height 800 "$2"
+        ;;
     *)
         echo "unknown window manager '$1'"
         return 1
@@ -144,19 +259,48 @@ window_manager_command() {
         echo "$program is not installed"
         return 1
     fi
+    if [[ $1 == mutter && $* == *--wayland* ]] && ! command -v Xwayland >/dev/null; then
+        echo "Xwayland (xwayland) is not installed"
+        return 1
+    fi
     # Without its decoration plugin, KWin draws no frame at all.
-    if [ "$program" = kwin_x11 ] && ! dpkg-query -W -f='${Status}' kwin-style-breeze 2>/dev/null | grep -q 'ok installed'; then
+    if [[ $program == kwin_* ]] && ! dpkg-query -W -f='${Status}' kwin-style-breeze 2>/dev/null | grep -q 'ok installed'; then
         echo "KWin's Breeze decoration (kwin-style-breeze) is not installed"
         return 1
+    fi
+    if [ "$program" = kwin_wayland ] && ! kwin_wayland --version >/dev/null 2>&1; then
+        # Installed with a file capability (to raise its own limits) that a
+        # container may not grant: a copy without it is the same compositor.
+        cp "$(command -v kwin_wayland)" "$FRAMELATCH_SESSION_ROOT/kwin_wayland"
+        set -- "$FRAMELATCH_SESSION_ROOT/kwin_wayland" "${@:2}"
+        if ! "$1" --version >/dev/null 2>&1; then
+            echo "kwin_wayland does not start here: $("$1" --version 2>&1 | head -n 1)"
+            return 1
+        fi
     fi
     echo "$*"
 }
 
-# Starts window manager $1 on the session's display, in place of the one it
-# has, and records it in the state file.
+# Points the session at display $1 (with its Xauthority file $2): every
+# program of the session ends, and its server starts anew, so that Wine's
+# desktop process is on that display too.
+switch_display() {
+    [ "$DISPLAY" != "$1" ] || return 0
+    stop_server
+    echo "export DISPLAY=$1${2:+ XAUTHORITY=$2}" >>"$state"
+    [ -n "${2:-}" ] || echo "unset XAUTHORITY" >>"$state"
+    # shellcheck disable=SC1090
+    source "$state"
+    "${WINESERVER:-wineserver}" -p >>"$FRAMELATCH_SESSION_ROOT/wineserver.log" 2>&1 </dev/null
+}
+
+# Starts window manager $1 in place of the one the session has, and records it
+# in the state file. An X11 one manages the session's Xvfb display; a Wayland
+# compositor brings its own Xwayland display, where the session then runs.
 start_window_manager() {
-    local command
-    command=$(window_manager_command "$1") || { echo "session: $command" >&2; return 77; }
+    local command wayland= tell=$FRAMELATCH_SESSION_ROOT/tell-display.sh
+    [[ $1 != *-wayland ]] || wayland=yes
+    command=$(window_manager_command "$1" "$tell") || { echo "session: $command" >&2; return 77; }
     stop_window_manager
     # GNOME's and KDE's window managers want a session bus, as their desktops give them.
     if [ -z "${FRAMELATCH_DBUS_PID:-}" ] && command -v dbus-daemon >/dev/null; then
@@ -166,11 +310,40 @@ start_window_manager() {
         # shellcheck disable=SC1090
         source "$state"
     fi
-    xprop -root -remove _NET_SUPPORTING_WM_CHECK 2>/dev/null || true
-    # shellcheck disable=SC2086
-    $command >"$FRAMELATCH_SESSION_ROOT/$1.log" 2>&1 </dev/null &
+    if [ -n "$wayland" ]; then
+        # The compositor's session: its runtime folder, and a program in it
+        # that tells the Xwayland display and stays until stopped by its PID.
+        local runtime=$FRAMELATCH_SESSION_ROOT/runtime
+        mkdir -p -m 700 "$runtime"
+        rm -f "$FRAMELATCH_SESSION_ROOT/display-told"
+        printf '#!/bin/sh\necho "$$ $DISPLAY $XAUTHORITY" >"%s.new"\nmv "%s.new" "%s"\nexec sleep 2147483647\n' \
+            "$FRAMELATCH_SESSION_ROOT/display-told" "$FRAMELATCH_SESSION_ROOT/display-told" \
+            "$FRAMELATCH_SESSION_ROOT/display-told" >"$tell"
+        chmod +x "$tell"
+        # shellcheck disable=SC2086
+        env -u DISPLAY -u WAYLAND_DISPLAY -u XAUTHORITY XDG_RUNTIME_DIR="$runtime" \
+            $command >"$FRAMELATCH_SESSION_ROOT/$1.log" 2>&1 </dev/null &
+    else
+        switch_display "$FRAMELATCH_X_DISPLAY"
+        xprop -root -remove _NET_SUPPORTING_WM_CHECK 2>/dev/null || true
+        # shellcheck disable=SC2086
+        $command >"$FRAMELATCH_SESSION_ROOT/$1.log" 2>&1 </dev/null &
+    fi
     echo "export FRAMELATCH_WM_PID=$! FRAMELATCH_WM=$1" >>"$state"
     FRAMELATCH_WM_PID=$!
+    if [ -n "$wayland" ]; then
+        if ! wait_for 60 test -s "$FRAMELATCH_SESSION_ROOT/display-told"; then
+            echo "session: $1 did not start its session; its log:" >&2
+            cat "$FRAMELATCH_SESSION_ROOT/$1.log" >&2
+            return 1
+        fi
+        local told child x_display xauthority
+        told=$(cat "$FRAMELATCH_SESSION_ROOT/display-told")
+        read -r child x_display xauthority <<<"$told"
+        echo "export FRAMELATCH_WM_CHILD_PID=$child" >>"$state"
+        FRAMELATCH_WM_CHILD_PID=$child
+        switch_display "$x_display" "$xauthority"
+    fi
     # A window manager is in charge once it names itself on the root window.
     if ! wait_for 30 bash -c 'xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"'; then
         echo "session: $1 did not start; its log:" >&2
@@ -187,10 +360,12 @@ stop_process() {
     fi
 }
 
-# Stops the session's window manager, if it has one.
+# Stops the session's window manager, if it has one, with the program a
+# Wayland compositor started in its session.
 stop_window_manager() {
     stop_process "${FRAMELATCH_WM_PID:-}"
-    FRAMELATCH_WM_PID=
+    stop_process "${FRAMELATCH_WM_CHILD_PID:-}"
+    FRAMELATCH_WM_PID= FRAMELATCH_WM_CHILD_PID=
 }
 
 # Boots the prefix in $WINEPREFIX and sets it up, logging to $1.
@@ -221,6 +396,11 @@ start() {
         ;;
     esac
     loader=$(loader_for "$arch")
+    # Under WoW64 the 32-bit build runs in a 64-bit prefix, served by its Wine's own server.
+    local prefix_arch=$arch server=
+    if [ "$arch" = win32 ] && [ -n "${FRAMELATCH_WOW64:-}" ]; then
+        prefix_arch=win64 server=$(dirname "$loader")/wineserver64
+    fi
     # A session still recorded in STATE would be lost track of: stop it first.
     stop
     root=$(mktemp -d "${TMPDIR:-/tmp}/framelatch-wine.XXXXXX")
@@ -246,12 +426,14 @@ start() {
     cat >"$state" <<STATE
 export DISPLAY=$display
 export WINEPREFIX=$root/prefix
-export WINEARCH=$arch
+export WINEARCH=$prefix_arch
 export WINELOADER=$loader
+${server:+export WINESERVER=$server}
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export FRAMELATCH_SESSION_ROOT=$root
 export FRAMELATCH_XVFB_PID=$xvfb_pid
+export FRAMELATCH_X_DISPLAY=$display
 STATE
     # shellcheck disable=SC1090
     source "$state"
@@ -262,7 +444,7 @@ STATE
     [ "$frames" != window-manager ] || start_window_manager openbox
 
     # A persistent server keeps the booted prefix warm between test programs.
-    wineserver -p >"$root/wineserver.log" 2>&1 </dev/null
+    "${WINESERVER:-wineserver}" -p >"$root/wineserver.log" 2>&1 </dev/null
     prepare_prefix "$root/wineboot.log"
     # Without a window manager, Wine draws every frame itself; with one, Wine
     # keeps its default managed mode, as on a user's desktop.
@@ -273,12 +455,16 @@ STATE
         frames=wine
     fi
     trap - ERR
-    echo "session: $arch, display $DISPLAY, prefix $WINEPREFIX, frames drawn by $frames"
+    echo "session: $arch${FRAMELATCH_WOW64:+ under WoW64 ($prefix_arch prefix)}, display $DISPLAY, prefix $WINEPREFIX, frames drawn by $frames"
 }
 
 prefix() {
     local arch=${1:?usage: session.sh prefix DIR win32|win64} loader
     loader=$(loader_for "$arch")
+    if [ "$arch" = win32 ] && [ -n "${FRAMELATCH_WOW64:-}" ]; then
+        arch=win64
+        export WINESERVER=${loader%/*}/wineserver64
+    fi
     export WINEPREFIX=$state WINEARCH=$arch WINELOADER=$loader WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
     # Set up anew when the way it is set up has changed (an older one linked
     # fonts that no player's prefix has).
@@ -287,7 +473,7 @@ prefix() {
     [ "$(cat "$WINEPREFIX/.framelatch-ready" 2>/dev/null)" = "$made_by" ] && return 0
     if [ -f "$WINEPREFIX/.framelatch-ready" ]; then
         echo "session: setting up the Wine prefix $WINEPREFIX again: the way it is set up has changed"
-        WINEPREFIX=$WINEPREFIX wineserver -k >/dev/null 2>&1 || true
+        WINEPREFIX=$WINEPREFIX "${WINESERVER:-wineserver}" -k >/dev/null 2>&1 || true
         rm -rf --one-file-system "$WINEPREFIX"
     else
         echo "session: setting up the Wine prefix $WINEPREFIX (once)"
@@ -298,8 +484,8 @@ prefix() {
 
 # Ends every program of the session's prefix, and its server.
 stop_server() {
-    wineserver -k >/dev/null 2>&1 || true
-    wait_for 10 bash -c '! WINEPREFIX="$0" wineserver -k0 2>/dev/null' "$WINEPREFIX" || true
+    "${WINESERVER:-wineserver}" -k >/dev/null 2>&1 || true
+    wait_for 10 bash -c '! WINEPREFIX="$0" "$1" -k0 2>/dev/null' "$WINEPREFIX" "${WINESERVER:-wineserver}" || true
 }
 
 stop() {
@@ -327,7 +513,7 @@ restart-server)
     # shellcheck disable=SC1090
     source "$state"
     stop_server
-    wineserver -p >>"$FRAMELATCH_SESSION_ROOT/wineserver.log" 2>&1 </dev/null
+    "${WINESERVER:-wineserver}" -p >>"$FRAMELATCH_SESSION_ROOT/wineserver.log" 2>&1 </dev/null
     ;;
 prefix) prefix "$@" ;;
 window-manager)
@@ -335,7 +521,7 @@ window-manager)
     source "$state"
     [ -n "${FRAMELATCH_WM:-}" ] || { echo "session: $state was not started with a window manager" >&2; exit 2; }
     status=0
-    start_window_manager "${1:?usage: session.sh window-manager STATE openbox|mutter|kwin|xfwm4}" || status=$?
+    start_window_manager "${1:?usage: session.sh window-manager STATE openbox|mutter|kwin|xfwm4|mutter-wayland|kwin-wayland}" || status=$?
     exit "$status"
     ;;
 run)
