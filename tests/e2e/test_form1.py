@@ -4,7 +4,6 @@ import os
 import tempfile
 import time
 import unittest
-import zipfile
 from pathlib import Path
 
 from harness import (BS_DEFPUSHBUTTON, BS_TYPEMASK, COMMAND1, COMMAND2, FULL_FRAME, NOT_RUNNING,
@@ -12,7 +11,8 @@ from harness import (BS_DEFPUSHBUTTON, BS_TYPEMASK, COMMAND1, COMMAND2, FULL_FRA
                      WS_EX_TOPMOST, WS_MAXIMIZEBOX, WS_MINIMIZEBOX, WS_POPUP, WS_SYSMENU,
                      WS_TABSTOP, WS_THICKFRAME, BIN, ENV, DesktopTest, centre, click, key, probe, wait_until,
                      windows_path, xdotool)
-from test_program_file import ARCH, ThrowawaySigner, make_release, verify_signature, why_no_signing_tools
+from test_program_file import (ARCH, ThrowawaySigner, make_release, signed_program, verify_signature,
+                               why_no_signing_tools)
 
 NO_MIN_BOX = FULL_FRAME & ~WS_MINIMIZEBOX
 NO_TITLE_BAR = FULL_FRAME & ~WS_CAPTION
@@ -234,9 +234,8 @@ class SignedProgram(DesktopTest):
             signer = ThrowawaySigner(folder)
             release = make_release(Path(folder, "release"), signer.env())
             self.assertEqual(release.returncode, 0, release.stdout + release.stderr)
-            with zipfile.ZipFile(next(Path(folder, "release").glob("Framelatch-*.zip"))) as archive:
-                archive.extract("Framelatch.exe", folder)
-            self.assertTrue(verify_signature(Path(folder, "Framelatch.exe"), signer.ca)[0], "not signed")
+            exe = signed_program(next(Path(folder, "release").glob("Framelatch-*.zip")), folder)
+            self.assertTrue(verify_signature(exe, signer.ca)[0], "not signed")
 
             _, target = self.start_target()
             _, fltx = self.start_fltx(bin=Path(folder))

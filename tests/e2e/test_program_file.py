@@ -382,10 +382,14 @@ def why_no_signing_tools():
     return None
 
 
-class SignedRelease(ProgramFile):
-    """A release signed with a PKCS#12 file: the program file's checks hold for
-    the signed file, its signature verifies and covers every byte, and the zip
-    and SHA256SUMS hold the signed file."""
+def signed_program(zip_path, folder):
+    """The Framelatch.exe in a release zip, taken out into `folder`."""
+    with zipfile.ZipFile(zip_path) as archive:
+        return Path(archive.extract("Framelatch.exe", folder))
+
+
+class WithThrowawaySigner:
+    """Test classes that sign releases: a new signer for the class, in a folder of its own."""
 
     @classmethod
     def setUpClass(cls):
@@ -393,6 +397,20 @@ class SignedRelease(ProgramFile):
             raise unittest.SkipTest(why)
         cls.folder = tempfile.TemporaryDirectory()
         cls.signer = ThrowawaySigner(cls.folder.name)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.folder.cleanup()
+
+
+class SignedRelease(WithThrowawaySigner, ProgramFile):
+    """A release signed with a PKCS#12 file: the program file's checks hold for
+    the signed file, its signature verifies and covers every byte, and the zip
+    and SHA256SUMS hold the signed file."""
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
         cls.release = Path(cls.folder.name) / "release"
         # An unsigned zip of the other build, left from before: not part of a signed release.
         cls.release.mkdir()
@@ -404,13 +422,7 @@ class SignedRelease(ProgramFile):
         cls.build = make_release(cls.release, cls.signer.env())
         assert cls.build.returncode == 0, cls.build.stdout + cls.build.stderr
         cls.zip = next(cls.release.glob(f"Framelatch-*-{ARCH}.zip"))
-        cls.exe = Path(cls.folder.name) / "Framelatch.exe"
-        with zipfile.ZipFile(cls.zip) as archive:
-            cls.exe.write_bytes(archive.read("Framelatch.exe"))
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.folder.cleanup()
+        cls.exe = signed_program(cls.zip, cls.folder.name)
 
     def test_signature_verifies_with_sha256_and_names_the_program_and_its_address(self):
         passed, output = verify_signature(self.exe, self.signer.ca)
@@ -450,27 +462,14 @@ class SignedRelease(ProgramFile):
             with self.subTest(way), tempfile.TemporaryDirectory() as folder:
                 run = make_release(folder, env)
                 self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
-                with zipfile.ZipFile(next(Path(folder).glob("Framelatch-*.zip"))) as archive:
-                    signed = Path(folder) / "Framelatch.exe"
-                    signed.write_bytes(archive.read("Framelatch.exe"))
+                signed = signed_program(next(Path(folder).glob("Framelatch-*.zip")), folder)
                 passed, output = verify_signature(signed, self.signer.ca)
                 self.assertTrue(passed, output)
 
 
-class SigningFailsClosed(unittest.TestCase):
+class SigningFailsClosed(WithThrowawaySigner, unittest.TestCase):
     """Every way a signing can go wrong fails the release build with its
     reason, and leaves no zip and no SHA256SUMS behind, not even older ones."""
-
-    @classmethod
-    def setUpClass(cls):
-        if why := why_no_signing_tools():
-            raise unittest.SkipTest(why)
-        cls.folder = tempfile.TemporaryDirectory()
-        cls.signer = ThrowawaySigner(cls.folder.name)
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.folder.cleanup()
 
     def test_each_failure_fails_the_build_with_its_reason_and_leaves_no_release(self):
         signer = self.signer
