@@ -78,6 +78,8 @@ def what_went_wrong(output):
         (r"certificate verify error|unable to get (local )?issuer|self-signed certificate in certificate chain",
          "the certificate's chain does not verify against FRAMELATCH_SIGN_CA"),
         (r"No signature found", "the file carries no signature"),
+        (r"timestamping failed|Timestamp Server Signature verification: failed",
+         "the timestamp server (FRAMELATCH_SIGN_TIMESTAMP_URL) gave no timestamp that verifies"),
     )
     for pattern, reason in known:
         if re.search(pattern, output):
@@ -145,8 +147,9 @@ def verify(path):
         raise SigningFailed(f"the signature's digest of {path.name} is not the file's")
     if not re.search(r"^Message digest algorithm\s*:\s*SHA256\s*$", output, re.M):
         raise SigningFailed(f"{path.name} is not signed with SHA-256, which Windows asks of new signatures")
-    if setting("FRAMELATCH_SIGN_TIMESTAMP_URL") and "Timestamp is not available" in output:
-        raise SigningFailed(f"{path.name} carries no timestamp, though FRAMELATCH_SIGN_TIMESTAMP_URL asks for one")
+    if setting("FRAMELATCH_SIGN_TIMESTAMP_URL") and "Timestamp Server Signature verification: ok" not in output:
+        raise SigningFailed(f"{path.name} carries no timestamp that verifies, though FRAMELATCH_SIGN_TIMESTAMP_URL "
+                            "asks for one")
     if f"Text description: {PROGRAM_NAME}" not in output:
         print(f"sign-program: note: the signature does not name the program \"{PROGRAM_NAME}\"; "
               "Windows shows the file name in its place", file=sys.stderr)

@@ -2,11 +2,13 @@
 version resource; and the release zip it goes out in. Needs no Wine, so it
 runs for both builds on every host."""
 import hashlib
+import http.server
 import os
 import re
 import shutil
 import subprocess
 import tempfile
+import threading
 import unittest
 import xml.etree.ElementTree as ElementTree
 import zipfile
@@ -288,7 +290,7 @@ SOFTHSM_MODULE = Path("/usr/lib/softhsm/libsofthsm2.so")
 
 def verify_signature(path, ca):
     """osslsigncode's verdict on a signed file: (passed, what it printed)."""
-    result = subprocess.run(["osslsigncode", "verify", "-CAfile", str(ca), "-in", str(path)],
+    result = subprocess.run(["osslsigncode", "verify", "-CAfile", str(ca), "-TSA-CAfile", str(ca), "-in", str(path)],
                             capture_output=True, text=True)
     return result.returncode == 0 and "Signature verification: ok" in result.stdout, result.stdout + result.stderr
 
@@ -310,6 +312,7 @@ class ThrowawaySigner:
         _, self.other_cert = self.certificate("Another signer", "codeSigning")
         self.pkcs12 = self.bundle("signer", self.cert)
         self.tls_pkcs12 = self.bundle("tls", self.tls_cert)
+        _, self.tsa_cert = self.certificate("Framelatch test TSA", "critical,timeStamping")
         self.password_file = self.folder / "password"
         self.password_file.write_text(self.PASSWORD + "\n")
         self.token_env = {}
@@ -359,9 +362,26 @@ class ThrowawaySigner:
                                env={**os.environ, **self.token_env})
         return self.token_env
 
-    def env(self, way="pkcs12", cert=None, ca=None, password=None):
+    def timestamp_reply(self, query):
+        """An RFC 3161 timestamp for a query, from the test CA's timestamp authority."""
+        config = self.folder / "tsa.cnf"
+        if not config.exists():
+            config.write_text(f"[tsa]\ndefault_tsa = tsa_config\n[tsa_config]\nserial = {self.folder}/tsa-serial\n"
+                              "signer_digest = sha256\ndefault_policy = 1.2.3.4.1\ndigests = sha256\n"
+                              "ess_cert_id_alg = sha256\n")
+            (self.folder / "tsa-serial").write_text("01\n")
+        with tempfile.TemporaryDirectory() as folder:
+            Path(folder, "query").write_bytes(query)
+            self.openssl("ts", "-reply", "-config", config, "-queryfile", Path(folder, "query"),
+                         "-signer", self.tsa_cert, "-inkey", self.tsa_cert.with_suffix(".key"), "-chain", self.ca,
+                         "-out", Path(folder, "reply"))
+            return Path(folder, "reply").read_bytes()
+
+    def env(self, way="pkcs12", cert=None, ca=None, password=None, timestamp_url=None):
         """The environment that signs a release in one way."""
         env = {"FRAMELATCH_SIGN_CA": str(ca or self.ca), "FRAMELATCH_SIGN_URL": "https://framelatch.example/"}
+        if timestamp_url:
+            env |= {"FRAMELATCH_SIGN_TIMESTAMP_URL": timestamp_url, "FRAMELATCH_SIGN_TIMESTAMP_CA": str(self.ca)}
         if way == "pkcs12":
             env |= {"FRAMELATCH_SIGN_PKCS12": str(cert or self.pkcs12)}
         elif way == "pkcs11":
@@ -373,6 +393,31 @@ class ThrowawaySigner:
         elif way in ("pkcs12", "pkcs11"):
             env["FRAMELATCH_SIGN_PASSWORD_FILE"] = str(self.password_file)
         return env
+
+
+class TimestampServer:
+    """An RFC 3161 timestamp server on loopback, answering with the signer's authority."""
+
+    def __init__(self, signer):
+        class Handler(http.server.BaseHTTPRequestHandler):
+            def do_POST(self):
+                reply = signer.timestamp_reply(self.rfile.read(int(self.headers["Content-Length"])))
+                self.send_response(200)
+                self.send_header("Content-Type", "application/timestamp-reply")
+                self.send_header("Content-Length", str(len(reply)))
+                self.end_headers()
+                self.wfile.write(reply)
+
+            def log_message(self, *_):
+                pass
+        self.server = http.server.HTTPServer(("127.0.0.1", 0), Handler)
+        self.url = f"http://127.0.0.1:{self.server.server_port}/"
+        self.thread = threading.Thread(target=self.server.serve_forever, daemon=True)
+        self.thread.start()
+
+    def stop(self):
+        self.server.shutdown()
+        self.server.server_close()
 
 
 def why_no_signing_tools():
@@ -411,6 +456,7 @@ class SignedRelease(WithThrowawaySigner, ProgramFile):
     @classmethod
     def setUpClass(cls):
         super().setUpClass()
+        cls.timestamps = TimestampServer(cls.signer)
         cls.release = Path(cls.folder.name) / "release"
         # An unsigned zip of the other build, left from before: not part of a signed release.
         cls.release.mkdir()
@@ -419,15 +465,21 @@ class SignedRelease(WithThrowawaySigner, ProgramFile):
         assert unsigned.returncode == 0, unsigned.stdout + unsigned.stderr
         zip_name = next(Path(cls.folder.name, "unsigned").glob("Framelatch-*.zip")).name
         shutil.copy(Path(cls.folder.name, "unsigned", zip_name), cls.release / zip_name.replace(ARCH, other))
-        cls.build = make_release(cls.release, cls.signer.env())
+        cls.build = make_release(cls.release, cls.signer.env(timestamp_url=cls.timestamps.url))
         assert cls.build.returncode == 0, cls.build.stdout + cls.build.stderr
         cls.zip = next(cls.release.glob(f"Framelatch-*-{ARCH}.zip"))
         cls.exe = signed_program(cls.zip, cls.folder.name)
 
-    def test_signature_verifies_with_sha256_and_names_the_program_and_its_address(self):
+    @classmethod
+    def tearDownClass(cls):
+        cls.timestamps.stop()
+        super().tearDownClass()
+
+    def test_signature_verifies_with_sha256_and_a_timestamp_and_names_the_program_and_its_address(self):
         passed, output = verify_signature(self.exe, self.signer.ca)
         self.assertTrue(passed, output)
         self.assertRegex(output, r"Message digest algorithm\s*:\s*SHA256")
+        self.assertIn("Timestamp Server Signature verification: ok", output)
         self.assertIn("Text description: Framelatch", output)
         self.assertIn("URL description: https://framelatch.example/", output)
         self.assertNotEqual(self.exe.read_bytes(), EXE.read_bytes(), "the build's own file stays unsigned")
@@ -482,6 +534,7 @@ class SigningFailsClosed(WithThrowawaySigner, unittest.TestCase):
             "command signs nothing": (signer.env("command") | {"FRAMELATCH_SIGN_COMMAND": "true"}, "signed nothing"),
             "command fails": (signer.env("command") | {"FRAMELATCH_SIGN_COMMAND": "false"}, "exited with 1"),
             "no CA to verify against": ({"FRAMELATCH_SIGN_PKCS12": str(signer.pkcs12)}, "FRAMELATCH_SIGN_CA"),
+            "no timestamp server there": (signer.env(timestamp_url="http://127.0.0.1:9/"), "gave no timestamp"),
         }
         for case, (env, reason) in cases.items():
             with self.subTest(case), tempfile.TemporaryDirectory() as folder:
