@@ -27,7 +27,11 @@ wow64_why=${wow64_why#session: }
 if [ "$arch" = win32 ]; then
     under_wine=(windows windows64)
     summary="$platform: both builds ($why)"
-    [ -z "$wow64" ] || summary+=", and the 32-bit build under WoW64 (in a 64-bit prefix, with no 32-bit loader)"
+    if [ -n "$wow64" ]; then
+        summary+=", and the 32-bit build under WoW64 (in a 64-bit prefix, with no 32-bit loader)"
+    else
+        summary+="; not under WoW64 ($wow64_why)"
+    fi
 elif [ -n "$wow64" ]; then
     under_wine=(windows64)
     summary="$platform: both builds, the 32-bit build under WoW64 (in a 64-bit prefix: $why;"

@@ -135,11 +135,11 @@ make_wow64_wine() {
     rm -rf "$work"
 }
 
-# Prints the WoW64 loader, made once and checked once: a 32-bit program must
-# run under it on this host (the kernel may refuse 32-bit code even there).
-# Fails with the reason on one line.
+# Prints the WoW64 loader, made once and checked once for each kernel and its
+# boot options: a 32-bit program must run under it here (a kernel may refuse
+# 32-bit code even there). Fails with the reason on one line.
 wow64_loader() {
-    local home why output
+    local home why output kernel
     home=$(wow64_home) || { echo "session: no WoW64 Wine: the system's Wine (libwine) is not installed" >&2; return 1; }
     # Debian 12's Wine 8 fails there ("could not load kernel32.dll"); Wine 10 runs them.
     local version
@@ -151,7 +151,8 @@ wow64_loader() {
         return 1
     fi
     why=$(make_wow64_wine "$home") || { echo "session: no WoW64 Wine: $why" >&2; return 1; }
-    if [ ! -f "$home/.runs-32-bit-programs" ]; then
+    kernel=$(uname -srv | cat - /proc/cmdline 2>/dev/null | sha256sum)
+    if [ "$(cat "$home/.runs-32-bit-programs" 2>/dev/null)" != "$kernel" ]; then
         local prefix
         prefix=$(mktemp -d "${TMPDIR:-/tmp}/framelatch-wow64-check.XXXXXX")
         # The 32-bit command prompt of a new 64-bit prefix, as a 32-bit program.
@@ -165,7 +166,7 @@ wow64_loader() {
             echo "session: the WoW64 Wine ($home) does not run 32-bit programs on this host (${output:-no output})" >&2
             return 1
         fi
-        touch "$home/.runs-32-bit-programs"
+        echo "$kernel" >"$home/.runs-32-bit-programs"
     fi
     echo "$home/usr/lib/wine/wine64"
 }
