@@ -22,12 +22,12 @@ bits=${arch#win}
 prefix=$PWD/build/wineprefix${bits#32}
 prefix_arch=$arch
 if [ "$arch" = win64 ] && [ "${FRAMELATCH_WINE_ARCH:-}" != win64 ]; then
-    if wow64_why=$(tests/wine/session.sh wow64 2>&1 >/dev/null); then
+    if [ -n "$wow64" ]; then
         export FRAMELATCH_WOW64=1
         arch=win32 preset=windows bits=32 prefix=$PWD/build/wineprefix-wow64
         why="$why, so Wine's WoW64 mode runs it in a 64-bit prefix"
     else
-        why="$why, and not under WoW64 either: ${wow64_why#session: }"
+        why="$why, and not under WoW64 either: $wow64_why"
     fi
 fi
 cmake --preset "$preset"

@@ -16,26 +16,19 @@ wine_version=${wine_version%% *}
 wine_version=${wine_version#wine-}
 platform="Wine $wine_version (Debian $(cut -d. -f1 /etc/debian_version))"
 
-# The WoW64 run: where the Wine has that mode, and the host lets it run a 32-bit program.
-echo "Checking for Wine's WoW64 mode (made once, of the system's own Wine)"
-wow64=
-if wow64_why=$(tests/wine/session.sh wow64 2>&1 >/dev/null); then
-    wow64=yes
-fi
-wow64_why=${wow64_why#session: }
-
 if [ "$arch" = win32 ]; then
     under_wine=(windows windows64)
     summary="$platform: both builds ($why)"
     if [ -n "$wow64" ]; then
-        summary+=", and the 32-bit build under WoW64 (in a 64-bit prefix, with no 32-bit loader)"
+        summary+=", and the 32-bit build under WoW64 (in a 64-bit prefix, alone and beside the 64-bit build,"
+        summary+=" with no 32-bit loader)"
     else
         summary+="; not under WoW64 ($wow64_why)"
     fi
 elif [ -n "$wow64" ]; then
     under_wine=(windows64)
-    summary="$platform: both builds, the 32-bit build under WoW64 (in a 64-bit prefix: $why;"
-    summary+=" the tests that run it beside the 64-bit build are skipped)"
+    summary="$platform: both builds, the 32-bit build under WoW64 (in a 64-bit prefix, alone and beside the"
+    summary+=" 64-bit build: $why)"
 else
     under_wine=(windows64)
     summary="$platform: the 64-bit build only (32-bit build not run under Wine: $why; not under WoW64 either:"
@@ -58,8 +51,13 @@ for preset in windows windows64; do
         # The program file can be checked anywhere; running it needs Wine.
         ctest --preset "$preset" --label-regex '^file$'
     fi
-    if [ "$preset" = windows ] && [ -n "$wow64" ]; then
-        echo "The 32-bit build's tests under WoW64:"
-        FRAMELATCH_WOW64=1 ctest --preset "$preset" --label-regex '^wine$'
+    # Under WoW64: the 32-bit build's tests, and the tests that run it beside the 64-bit build.
+    if [ -n "$wow64" ]; then
+        echo "Under WoW64 ($preset):"
+        if [ "$preset" = windows ]; then
+            FRAMELATCH_WOW64=1 ctest --preset "$preset" --label-regex '^wine$'
+        else
+            FRAMELATCH_WOW64=1 ctest --preset "$preset" --tests-regex '^e2e_mixed_builds$'
+        fi
     fi
 done

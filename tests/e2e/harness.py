@@ -73,7 +73,7 @@ def why_no_32_bit_build_here():
     if ENV["WINEARCH"] != "win64":
         return "needs a 64-bit prefix; this session's is 32-bit"
     runs_32_bit, why = host_runs_32_bit_code()
-    if not runs_32_bit:
+    if not runs_32_bit and not os.environ.get("FRAMELATCH_WOW64"):
         return f"the 32-bit build cannot run under Wine here: {why}"
     if not (WIN32_BIN / "Framelatch.exe").exists():
         return f"no 32-bit build in {WIN32_BIN}: build the windows preset first"

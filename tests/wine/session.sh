@@ -38,9 +38,9 @@
 # `wine` wrapper would pick the 32-bit one whenever it is installed).
 # FRAMELATCH_WINE_ARCH=win32|win64 overrides the check.
 #
-# With FRAMELATCH_WOW64=1 a win32 session runs as Wine's WoW64 mode does (Arch
-# Linux's Wine, Wine 11): the 32-bit program in a 64-bit prefix, inside one
-# 64-bit Wine process, with no 32-bit Linux code at all. That Wine is a private
+# With FRAMELATCH_WOW64=1 a session runs as Wine's WoW64 mode does (Arch
+# Linux's Wine, Wine 11): in a 64-bit prefix, 32-bit programs inside 64-bit Wine
+# processes, with no 32-bit Linux code at all. That Wine is a private
 # copy of the system's 64-bit Wine with the same version's 32-bit Windows
 # modules beside its own, kept under ~/.cache/framelatch; the system's Wine is
 # left as it is.
@@ -93,14 +93,17 @@ wow64_home() {
     echo "${XDG_CACHE_HOME:-$HOME/.cache}/framelatch/wine-${version//[^0-9A-Za-z.+-]/_}-wow64"
 }
 
-# Makes the private WoW64 Wine, once: the system's 64-bit loader, server, Unix
-# and Windows modules, and data, at the same places relative to each other, and
-# the same version's 32-bit Windows modules (from libwine:i386, fetched as a
-# package file where it is not installed) beside the 64-bit ones. Prints why
-# not, and fails, where it cannot be made.
+# Makes the private WoW64 Wine, once for each way of making it: the system's
+# 64-bit loader, server, Unix and Windows modules, and data, at the same places
+# relative to each other (Wine finds them from its loader's real path, so not
+# through links), and the same version's 32-bit Windows modules (from
+# libwine:i386, fetched as a package file where it is not installed) beside the
+# 64-bit ones, with what the 64-bit Wine keeps for 32-bit programs itself (the
+# zlib1.dll Debian puts there). Prints why not, and fails, where it cannot be made.
 make_wow64_wine() {
-    local home=$1 work lib=/usr/lib/x86_64-linux-gnu/wine version i386_modules
-    [ ! -x "$home/usr/lib/wine/wine64" ] || return 0
+    local home=$1 work lib=/usr/lib/x86_64-linux-gnu/wine version i386_modules recipe
+    recipe=$(declare -f make_wow64_wine | sha256sum)
+    [ "$(cat "$home/.made-by" 2>/dev/null)" != "$recipe" ] || return 0
     if [ ! -d "$lib/x86_64-unix" ] || [ ! -x /usr/lib/wine/wine64 ]; then
         echo "the system's 64-bit Wine is not where Debian puts it ($lib)"
         return 1
@@ -126,8 +129,10 @@ make_wow64_wine() {
         copy "$lib/x86_64-unix" "$work/wine$lib/x86_64-unix" &&
         copy "$lib/x86_64-windows" "$work/wine$lib/x86_64-windows" &&
         copy "$i386_modules" "$work/wine$lib/i386-windows" &&
+        { [ ! -d "$lib/i386-windows" ] || cp -aln "$lib/i386-windows/." "$work/wine$lib/i386-windows/" 2>/dev/null ||
+            cp -an "$lib/i386-windows/." "$work/wine$lib/i386-windows/"; } &&
         copy /usr/share/wine "$work/wine/usr/share/wine" &&
-        rm -rf "$home" && mv "$work/wine" "$home"; }; then
+        echo "$recipe" >"$work/wine/.made-by" && rm -rf "$home" && mv "$work/wine" "$home"; }; then
         rm -rf "$work"
         echo "it could not be put together in $home"
         return 1
@@ -175,13 +180,13 @@ wow64_loader() {
 # host cannot run it, so that no one is left with a bare "Exec format error".
 loader_for() {
     decide_host_arch
+    if [ -n "${FRAMELATCH_WOW64:-}" ] && [[ $1 == win32 || $1 == win64 ]]; then
+        wow64_loader
+        return
+    fi
     case "$1" in
     win64) echo "$wine64_loader" ;;
     win32)
-        if [ -n "${FRAMELATCH_WOW64:-}" ]; then
-            wow64_loader
-            return
-        fi
         if [ "$host_arch" != win32 ]; then
             echo "session: cannot start a 32-bit (win32) Wine session: $host_why" >&2
             return 1
@@ -299,7 +304,8 @@ switch_display() {
 # in the state file. An X11 one manages the session's Xvfb display; a Wayland
 # compositor brings its own Xwayland display, where the session then runs.
 start_window_manager() {
-    local command wayland= tell=$FRAMELATCH_SESSION_ROOT/tell-display.sh
+    local command wayland= in_session=() tell=$FRAMELATCH_SESSION_ROOT/tell-display.sh
+    local told=$FRAMELATCH_SESSION_ROOT/display-told
     [[ $1 != *-wayland ]] || wayland=yes
     command=$(window_manager_command "$1" "$tell") || { echo "session: $command" >&2; return 77; }
     stop_window_manager
@@ -316,31 +322,30 @@ start_window_manager() {
         # that tells the Xwayland display and stays until stopped by its PID.
         local runtime=$FRAMELATCH_SESSION_ROOT/runtime
         mkdir -p -m 700 "$runtime"
-        rm -f "$FRAMELATCH_SESSION_ROOT/display-told"
-        printf '#!/bin/sh\necho "$$ $DISPLAY $XAUTHORITY" >"%s.new"\nmv "%s.new" "%s"\nexec sleep 2147483647\n' \
-            "$FRAMELATCH_SESSION_ROOT/display-told" "$FRAMELATCH_SESSION_ROOT/display-told" \
-            "$FRAMELATCH_SESSION_ROOT/display-told" >"$tell"
+        rm -f "$told"
+        cat >"$tell" <<TELL
+#!/bin/sh
+echo "\$\$ \$DISPLAY \$XAUTHORITY" >"$told.new" && mv "$told.new" "$told"
+exec sleep 2147483647
+TELL
         chmod +x "$tell"
-        # shellcheck disable=SC2086
-        env -u DISPLAY -u WAYLAND_DISPLAY -u XAUTHORITY XDG_RUNTIME_DIR="$runtime" \
-            $command >"$FRAMELATCH_SESSION_ROOT/$1.log" 2>&1 </dev/null &
+        in_session=(env -u DISPLAY -u WAYLAND_DISPLAY -u XAUTHORITY XDG_RUNTIME_DIR="$runtime")
     else
         switch_display "$FRAMELATCH_X_DISPLAY"
         xprop -root -remove _NET_SUPPORTING_WM_CHECK 2>/dev/null || true
-        # shellcheck disable=SC2086
-        $command >"$FRAMELATCH_SESSION_ROOT/$1.log" 2>&1 </dev/null &
     fi
+    # shellcheck disable=SC2086
+    "${in_session[@]}" $command >"$FRAMELATCH_SESSION_ROOT/$1.log" 2>&1 </dev/null &
     echo "export FRAMELATCH_WM_PID=$! FRAMELATCH_WM=$1" >>"$state"
     FRAMELATCH_WM_PID=$!
     if [ -n "$wayland" ]; then
-        if ! wait_for 60 test -s "$FRAMELATCH_SESSION_ROOT/display-told"; then
+        if ! wait_for 60 test -s "$told"; then
             echo "session: $1 did not start its session; its log:" >&2
             cat "$FRAMELATCH_SESSION_ROOT/$1.log" >&2
             return 1
         fi
-        local told child x_display xauthority
-        told=$(cat "$FRAMELATCH_SESSION_ROOT/display-told")
-        read -r child x_display xauthority <<<"$told"
+        local child x_display xauthority
+        read -r child x_display xauthority <"$told"
         echo "export FRAMELATCH_WM_CHILD_PID=$child" >>"$state"
         FRAMELATCH_WM_CHILD_PID=$child
         switch_display "$x_display" "$xauthority"
@@ -399,7 +404,7 @@ start() {
     loader=$(loader_for "$arch")
     # Under WoW64 the 32-bit build runs in a 64-bit prefix, served by its Wine's own server.
     local prefix_arch=$arch server=
-    if [ "$arch" = win32 ] && [ -n "${FRAMELATCH_WOW64:-}" ]; then
+    if [ -n "${FRAMELATCH_WOW64:-}" ]; then
         prefix_arch=win64 server=$(dirname "$loader")/wineserver64
     fi
     # A session still recorded in STATE would be lost track of: stop it first.
@@ -462,7 +467,7 @@ STATE
 prefix() {
     local arch=${1:?usage: session.sh prefix DIR win32|win64} loader
     loader=$(loader_for "$arch")
-    if [ "$arch" = win32 ] && [ -n "${FRAMELATCH_WOW64:-}" ]; then
+    if [ -n "${FRAMELATCH_WOW64:-}" ]; then
         arch=win64
         export WINESERVER=${loader%/*}/wineserver64
     fi
