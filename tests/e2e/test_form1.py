@@ -20,7 +20,7 @@ SW_HIDE, SW_SHOWMAXIMIZED, SW_SHOWMINNOACTIVE = 0, 3, 7
 
 
 class WindowAndButtons(DesktopTest):
-    def test_runs_as_its_build_and_under_wow64_in_one_64_bit_process(self):
+    def test_runs_as_its_build_with_its_frame_layout_captions_and_initial_focus(self):
         program, fltx = self.start_fltx()
         self.assertEqual(fltx["bits"], {"win32": 32, "win64": 64}[ARCH])
         with open(f"/proc/{program.process.pid}/exe", "rb") as loader:
@@ -32,9 +32,6 @@ class WindowAndButtons(DesktopTest):
             self.assertEqual(elf_class, 2, "FLTX runs in a 32-bit Linux process, not under WoW64")
         else:
             self.assertEqual(elf_class, {"win32": 1, "win64": 2}[ENV["WINEARCH"]])
-
-    def test_frame_layout_captions_and_initial_focus(self):
-        _, fltx = self.start_fltx()
 
         style, ex_style = fltx["style"], fltx["exStyle"]
         self.assertEqual(fltx["className"], "Framelatch.Form1")
