@@ -18,17 +18,26 @@ password reaches a command line, a build log or the repository. One way:
 and always FRAMELATCH_SIGN_CA, the root certificates (PEM) the signature must
 verify against. The password or PIN of the first two ways comes from
 FRAMELATCH_SIGN_PASSWORD_FILE or FRAMELATCH_SIGN_PASSWORD and reaches
-osslsigncode on its standard input. Optional: FRAMELATCH_SIGN_URL (the project's
-web address, shown with the program name) and FRAMELATCH_SIGN_TIMESTAMP_URL (an
-RFC 3161 server, so the signature outlives the certificate), with
-FRAMELATCH_SIGN_TIMESTAMP_CA to verify its answer where the system's
-certificates do not."""
+osslsigncode on its standard input, which every osslsigncode since 2.5 reads.
+Optional: FRAMELATCH_SIGN_URL (the project's web address, shown with the
+program name) and FRAMELATCH_SIGN_TIMESTAMP_URL (an RFC 3161 server, so the
+signature outlives the certificate), with FRAMELATCH_SIGN_TIMESTAMP_CA to verify
+its answer where the system's certificates do not.
+
+The signature's certificates are checked against their issuers' CRLs here, the
+same whatever osslsigncode does of its own: fetched from the addresses the
+certificates name, or read from FRAMELATCH_SIGN_CRL (PEM or DER CRLs, fetched
+beforehand) on a machine that cannot reach them. A key that is not RSA is
+refused, as Smart App Control refuses its signatures, unless
+FRAMELATCH_SIGN_ALLOW_NON_RSA=1 says the release is not meant for it."""
 import os
 import re
 import shlex
 import shutil
 import subprocess
 import sys
+import tempfile
+import urllib.request
 import zipfile
 from pathlib import Path
 
@@ -60,6 +69,8 @@ def setting(name):
 def password():
     if path := setting("FRAMELATCH_SIGN_PASSWORD_FILE"):
         try:
+            if Path(path).stat().st_mode & 0o077:
+                print(f"sign-program: note: other users may read {path}; chmod 600 it", file=sys.stderr)
             return Path(path).read_text().rstrip("\r\n")
         except OSError as error:
             raise SigningFailed(f"the password file cannot be read: {error.strerror}") from None
@@ -108,7 +119,8 @@ def sign_with_osslsigncode(path, way):
     if timestamp := setting("FRAMELATCH_SIGN_TIMESTAMP_URL"):
         options += ["-ts", timestamp]
     if secret is not None:
-        options += ["-readpass", "-"]
+        # A path rather than "-", which osslsigncode 2.5 (Debian 12's) cannot read from.
+        options += ["-readpass", "/dev/stdin"]
     signed = path.with_name(path.name + ".signed")
     status, output = run_osslsigncode(["sign", *key, *options, "-in", str(path), "-out", str(signed)], secret)
     if status != 0:
@@ -135,13 +147,31 @@ def verify(path):
     if start + size != len(data):
         raise SigningFailed(f"{path.name} has {len(data) - start - size} bytes after its signature, "
                             "outside what the signature's digest covers")
+    with tempfile.TemporaryDirectory() as folder:
+        chain = SignatureChain(path, Path(folder))
+        chain.fetch_crls()
+        output = verify_with_osslsigncode(path, chain)
+        # Each certificate on its own as well, so that a refusal names it.
+        chain.check_revocation()
+        signer = re.search(r"Signer's certificate:.*?Serial\s*:\s*([0-9A-Fa-f]+)", output, re.S)
+        chain.check_key(signer.group(1) if signer else "")
+
+
+def verify_with_osslsigncode(path, chain):
     arguments = ["verify", "-CAfile", os.environ["FRAMELATCH_SIGN_CA"], "-in", str(path)]
+    if fetches_crls_itself():
+        # It is given the CRLs instead: the same ones, whatever its version.
+        arguments.append("-ignore-cdp")
+    if chain.covered:
+        arguments += ["-CRLfile", str(chain.crl_file), "-TSA-CRLfile", str(chain.crl_file)]
     if timestamp_ca := setting("FRAMELATCH_SIGN_TIMESTAMP_CA"):
         arguments += ["-TSA-CAfile", timestamp_ca]
     status, output = run_osslsigncode(arguments)
     if status != 0 or "Signature verification: ok" not in output:
-        raise SigningFailed(f"the signature of {path.name} does not verify: "
-                            f"{what_went_wrong(output) or 'see osslsigncode'}\n{output.strip()}")
+        reason = what_went_wrong(output) or "see osslsigncode"
+        if "certificate revoked" in output:
+            reason = f"a certificate of the signature is revoked (by the CRL from {chain.crl_source})"
+        raise SigningFailed(f"the signature of {path.name} does not verify: {reason}\n{output.strip()}")
     digests = set(re.findall(r"(?:Current|Calculated) message digest\s*:\s*(\S+)", output))
     if len(digests) != 1:
         raise SigningFailed(f"the signature's digest of {path.name} is not the file's")
@@ -153,6 +183,148 @@ def verify(path):
     if f"Text description: {PROGRAM_NAME}" not in output:
         print(f"sign-program: note: the signature does not name the program \"{PROGRAM_NAME}\"; "
               "Windows shows the file name in its place", file=sys.stderr)
+    return output
+
+
+def fetches_crls_itself():
+    """Whether this osslsigncode fetches CRLs while it verifies (2.8 and later)."""
+    result = subprocess.run(["osslsigncode", "verify", "--help"], capture_output=True, text=True)
+    return "-ignore-cdp" in result.stdout + result.stderr
+
+
+def openssl(*arguments, data=None):
+    result = subprocess.run(["openssl", *map(str, arguments)], input=data, capture_output=True)
+    return result.returncode, result.stdout.decode(errors="replace") + result.stderr.decode(errors="replace")
+
+
+def as_pem_crls(data, source):
+    """CRLs in PEM, from PEM or DER bytes."""
+    if b"-----BEGIN X509 CRL-----" in data:
+        return data.decode("ascii", errors="replace")
+    status, pem = openssl("crl", "-inform", "DER", "-outform", "PEM", data=data)
+    if status != 0:
+        raise SigningFailed(f"{source} holds no CRL (neither PEM nor DER)")
+    return pem
+
+
+class SignatureChain:
+    """The certificates a signed file carries, the signer's and its timestamp's,
+    held to what Windows checks of them beyond the chain: the signer's key, and
+    revocation."""
+
+    PEM = r"-----BEGIN CERTIFICATE-----.*?-----END CERTIFICATE-----\n"
+
+    def __init__(self, path, folder):
+        self.crl_file = folder / "crls.pem"
+        self.crl_source, self.covered = None, []
+        # The certificate table's one entry: an 8-byte header, then the signature.
+        data = path.read_bytes()
+        start, size = certificate_table(data)
+        der = data[start + 8:start + size]
+        signature = folder / "signature.der"
+        signature.write_bytes(der)
+        # The signer's own SignedData comes first; a timestamp's is nested in it.
+        lines = openssl("asn1parse", "-inform", "DER", "-in", signature)[1].splitlines()
+        self.certificates = []     # (file, the roots it is to verify against, the certificates beside it)
+        for line, following in zip(lines, lines[1:]):
+            found = re.match(r"\s*(\d+):d=\d+\s+hl=\s*(\d+)\s+l=\s*(\d+) cons: SEQUENCE", line)
+            if not found or not following.rstrip().endswith(":pkcs7-signedData"):
+                continue
+            start, header, length = map(int, found.groups())
+            text = openssl("pkcs7", "-inform", "DER", "-print_certs", data=der[start:start + header + length])[1]
+            pems = re.findall(self.PEM, text, re.S)
+            group = len({bundle for _, _, bundle in self.certificates})
+            bundle = folder / f"certificates-{group}.pem"
+            bundle.write_text("".join(pems))
+            roots = setting("FRAMELATCH_SIGN_CA") if group == 0 else setting("FRAMELATCH_SIGN_TIMESTAMP_CA")
+            for number, pem in enumerate(pems):
+                file = folder / f"certificate-{group}-{number}.pem"
+                file.write_text(pem)
+                self.certificates.append((file, ["-CAfile", roots] if roots else [], bundle))
+
+    @staticmethod
+    def field(certificate, *arguments):
+        return openssl("x509", "-noout", "-in", certificate, "-nameopt", "oneline", *arguments)[1].strip()
+
+    def subject(self, certificate):
+        return self.field(certificate, "-subject").removeprefix("subject=").strip()
+
+    def check_key(self, signer_serial):
+        signer = next((c for c, _, _ in self.certificates
+                       if self.field(c, "-serial").split("=")[-1].upper() == signer_serial.upper()), None)
+        if not signer:
+            raise SigningFailed("the signer's certificate is not among those the signature carries")
+        algorithm = re.search(r"Public Key Algorithm:\s*(\S+)", self.field(signer, "-text"))
+        algorithm = algorithm.group(1) if algorithm else "unknown"
+        if algorithm == "rsaEncryption":
+            return
+        what = (f"the signing key is not RSA ({algorithm}): Smart App Control on Windows 11 accepts only RSA "
+                "signatures, so it would block this release")
+        if os.environ.get("FRAMELATCH_SIGN_ALLOW_NON_RSA") != "1":
+            raise SigningFailed(f"{what}. Sign with an RSA key, or set FRAMELATCH_SIGN_ALLOW_NON_RSA=1 to "
+                                "release it for the Windows that accept it")
+        print(f"sign-program: warning: {what} (FRAMELATCH_SIGN_ALLOW_NON_RSA=1)", file=sys.stderr)
+
+    def issued(self):
+        """The certificates that have an issuer: all but the self-signed roots."""
+        return [entry for entry in self.certificates if self.field(entry[0], "-subject")[len("subject="):] !=
+                self.field(entry[0], "-issuer")[len("issuer="):]]
+
+    def fetch_crls(self):
+        """Writes the chain's CRLs to crl_file, and says where they came from and
+        which certificates they are to cover; fails closed where one cannot be had."""
+        if given := setting("FRAMELATCH_SIGN_CRL"):
+            try:
+                self.crl_file.write_text(as_pem_crls(Path(given).read_bytes(), given))
+            except OSError as error:
+                raise SigningFailed(f"FRAMELATCH_SIGN_CRL cannot be read: {error.strerror}") from None
+            self.crl_source, self.covered = given, self.issued()
+            return
+        crls = {}       # address: its CRL, fetched once however many certificates name it
+        for entry in self.issued():
+            certificate = entry[0]
+            addresses = re.findall(r"URI:(\S+)", self.field(certificate, "-ext", "crlDistributionPoints"))
+            if not addresses:
+                print(f"sign-program: note: {self.subject(certificate)} names no CRL address; "
+                      "its revocation is not checked", file=sys.stderr)
+                continue
+            reasons = []
+            for address in addresses:
+                try:
+                    if address not in crls:
+                        with urllib.request.urlopen(address, timeout=30) as answer:
+                            crls[address] = as_pem_crls(answer.read(), address)
+                    self.covered.append(entry)
+                    break
+                except (OSError, ValueError) as error:
+                    reason = getattr(error, "reason", error)
+                    reasons.append(f"{address} ({getattr(reason, 'strerror', None) or reason})")
+            else:
+                raise SigningFailed(
+                    f"the CRL of {self.subject(certificate)} cannot be fetched from {', '.join(reasons)}, so "
+                    "its revocation cannot be checked. Where this machine cannot reach that address, fetch the "
+                    "CRL beforehand and name the file in FRAMELATCH_SIGN_CRL")
+        self.crl_file.write_text("".join(crls.values()))
+        self.crl_source = ", ".join(crls)
+
+    def check_revocation(self):
+        source = self.crl_source
+        for certificate, roots, bundle in self.covered:
+            status, output = openssl("verify", *roots, "-untrusted", bundle, "-CRLfile", self.crl_file, "-crl_check",
+                                     certificate)
+            if status == 0:
+                continue
+            subject = self.subject(certificate)
+            if "certificate revoked" in output:
+                raise SigningFailed(f"the certificate {subject} is revoked (by the CRL from {source})")
+            if "unable to get certificate CRL" in output:
+                raise SigningFailed(f"no CRL of the issuer of {subject} in {source}")
+            if "CRL has expired" in output:
+                raise SigningFailed(f"the CRL from {source} has expired: fetch a current one")
+            raise SigningFailed(f"the revocation of {subject} cannot be checked with the CRL from {source}\n"
+                                f"{output.strip()}")
+        if self.covered:
+            print(f"sign-program: no certificate of the signature is revoked (CRL from {source})")
 
 
 def sign(path):

@@ -287,10 +287,13 @@ class ReleaseZip(unittest.TestCase):
 SOFTHSM_MODULE = Path("/usr/lib/softhsm/libsofthsm2.so")
 
 
-def verify_signature(path, ca):
-    """osslsigncode's verdict on a signed file: (passed, what it printed)."""
-    result = subprocess.run(["osslsigncode", "verify", "-CAfile", str(ca), "-TSA-CAfile", str(ca), "-in", str(path)],
-                            capture_output=True, text=True)
+def verify_signature(path, ca, crl):
+    """osslsigncode's verdict on a signed file, with the CA's CRL as it stands
+    and no other: (passed, what it printed)."""
+    offline = subprocess.run(["osslsigncode", "verify", "--help"], capture_output=True, text=True)
+    offline = ["-ignore-cdp"] if "-ignore-cdp" in offline.stdout + offline.stderr else []
+    result = subprocess.run(["osslsigncode", "verify", "-CAfile", str(ca), "-TSA-CAfile", str(ca), "-CRLfile", str(crl),
+                             "-TSA-CRLfile", str(crl), *offline, "-in", str(path)], capture_output=True, text=True)
     return result.returncode == 0 and "Signature verification: ok" in result.stdout, result.stdout + result.stderr
 
 
@@ -298,22 +301,34 @@ class ThrowawaySigner:
     """A certificate authority and code-signing certificates made for one test
     run with openssl: the key in a PKCS#12 file and in a software token (SoftHSM,
     a PKCS#11 module) as a hardware key would be, and the certificates that a
-    release must refuse."""
+    release must refuse. Its timestamps and its CRL are served on loopback."""
 
     PASSWORD = "release password"      # the token's PIN too
+    UNREACHABLE_CRL = "http://127.0.0.1:9/ca.crl"
 
     def __init__(self, folder):
         self.folder = Path(folder)
+        self.server = AuthorityServer(self)
+        self.crl_url = self.server.url + "ca.crl"
         self.ca = self.authority("Framelatch test CA")
         self.stranger_ca = self.authority("Some other CA")
         self.key, self.cert = self.certificate("Framelatch test signer", "codeSigning")
         _, self.tls_cert = self.certificate("A web server", "serverAuth", key=self.key)
         _, self.other_cert = self.certificate("Another signer", "codeSigning")
+        _, revoked = self.certificate("Revoked signer", "codeSigning", key=self.key)
+        _, unreachable = self.certificate("Signer with an unreachable CRL", "codeSigning", key=self.key,
+                                          crl_url=self.UNREACHABLE_CRL)
+        ecc_key, ecc = self.certificate("ECC signer", "codeSigning", algorithm="EC")
         self.pkcs12 = self.bundle("signer", self.cert)
         self.tls_pkcs12 = self.bundle("tls", self.tls_cert)
+        self.revoked_pkcs12 = self.bundle("revoked", revoked)
+        self.unreachable_crl_pkcs12 = self.bundle("unreachable-crl", unreachable)
+        self.ecc_pkcs12 = self.bundle("ecc", ecc, ecc_key)
         _, self.tsa_cert = self.certificate("Framelatch test TSA", "critical,timeStamping")
+        self.crl = self.revocation_list(revoked)
         self.password_file = self.folder / "password"
         self.password_file.write_text(self.PASSWORD + "\n")
+        self.password_file.chmod(0o600)
         self.token_env = {}
 
     def openssl(self, *args):
@@ -323,28 +338,44 @@ class ThrowawaySigner:
         path = self.folder / f"{name.replace(' ', '-')}.pem"
         self.openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", path.with_suffix(".key"),
                      "-out", path, "-days", "30", "-subj", f"/CN={name}",
-                     "-addext", "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=critical,keyCertSign")
+                     "-addext", "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=critical,keyCertSign,cRLSign")
         return path
 
-    def certificate(self, name, usage, key=None):
+    def certificate(self, name, usage, key=None, crl_url=None, algorithm="RSA"):
+        """A certificate of the test CA, naming a CRL address as a public one does."""
         stem = self.folder / name.replace(" ", "-")
         key = key or stem.with_suffix(".key")
         if not key.exists():
-            self.openssl("genpkey", "-algorithm", "RSA", "-pkeyopt", "rsa_keygen_bits:2048", "-out", key)
+            options = ("rsa_keygen_bits:2048",) if algorithm == "RSA" else ("ec_paramgen_curve:P-256",)
+            self.openssl("genpkey", "-algorithm", algorithm, "-pkeyopt", *options, "-out", key)
         self.openssl("req", "-new", "-key", key, "-out", stem.with_suffix(".csr"), "-subj", f"/CN={name}")
         extensions = stem.with_suffix(".ext")
         extensions.write_text(f"basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\n"
-                              f"extendedKeyUsage={usage}\n")
+                              f"extendedKeyUsage={usage}\ncrlDistributionPoints=URI:{crl_url or self.crl_url}\n")
         self.openssl("x509", "-req", "-in", stem.with_suffix(".csr"), "-CA", self.ca,
                      "-CAkey", self.ca.with_suffix(".key"), "-CAcreateserial", "-days", "30",
                      "-extfile", extensions, "-out", stem.with_suffix(".pem"))
         return key, stem.with_suffix(".pem")
 
-    def bundle(self, name, cert):
+    def bundle(self, name, cert, key=None):
         path = self.folder / f"{name}.p12"
-        self.openssl("pkcs12", "-export", "-inkey", self.key, "-in", cert, "-certfile", self.ca, "-out", path,
+        self.openssl("pkcs12", "-export", "-inkey", key or self.key, "-in", cert, "-certfile", self.ca, "-out", path,
                      "-passout", f"pass:{self.PASSWORD}")
         return path
+
+    def revocation_list(self, revoked):
+        """The test CA's CRL, in DER as a distribution point serves it, revoking `revoked`."""
+        config = self.folder / "ca.cnf"
+        config.write_text(f"[ca]\ndefault_ca = test\n[test]\ndatabase = {self.folder}/index.txt\n"
+                          f"crlnumber = {self.folder}/crlnumber\ndefault_md = sha256\ndefault_crl_days = 7\n")
+        (self.folder / "index.txt").write_text("")
+        (self.folder / "crlnumber").write_text("01\n")
+        authority = ("-config", config, "-cert", self.ca, "-keyfile", self.ca.with_suffix(".key"))
+        self.openssl("ca", *authority, "-revoke", revoked)
+        self.openssl("ca", *authority, "-gencrl", "-out", "ca-crl.pem")
+        self.openssl("crl", "-in", "ca-crl.pem", "-outform", "DER", "-out", "ca.crl")
+        self.crl_pem = self.folder / "ca-crl.pem"
+        return self.folder / "ca.crl"
 
     def token(self):
         """The signing key in a new SoftHSM token; the environment that reaches it."""
@@ -394,11 +425,20 @@ class ThrowawaySigner:
         return env
 
 
-class TimestampServer:
-    """An RFC 3161 timestamp server on loopback, answering with the signer's authority."""
+class AuthorityServer:
+    """The signer's authority on loopback: an RFC 3161 timestamp server, and the
+    distribution point of its CRL."""
 
     def __init__(self, signer):
         class Handler(http.server.BaseHTTPRequestHandler):
+            def do_GET(self):
+                crl = signer.crl.read_bytes() if self.path == "/ca.crl" else None
+                self.send_response(200 if crl else 404)
+                self.send_header("Content-Type", "application/pkix-crl")
+                self.send_header("Content-Length", str(len(crl or b"")))
+                self.end_headers()
+                self.wfile.write(crl or b"")
+
             def do_POST(self):
                 reply = signer.timestamp_reply(self.rfile.read(int(self.headers["Content-Length"])))
                 self.send_response(200)
@@ -444,29 +484,31 @@ class SignedRelease(ProgramFile):
             raise unittest.SkipTest(why)
         cls.folder = tempfile.TemporaryDirectory()
         cls.signer = ThrowawaySigner(cls.folder.name)
-        cls.timestamps = TimestampServer(cls.signer)
         cls.addClassCleanup(cls.folder.cleanup)
-        cls.addClassCleanup(cls.timestamps.stop)
+        cls.addClassCleanup(cls.signer.server.stop)
         # An unsigned zip of the other build, left from before: not part of a signed release.
         cls.release = Path(cls.folder.name) / "release"
         cls.release.mkdir()
         with zipfile.ZipFile(cls.release / f"Framelatch-{VERSION}-{'win32' if ARCH == 'win64' else 'win64'}.zip",
                              "w") as unsigned:
             unsigned.write(EXE, "Framelatch.exe")
-        cls.build = make_release(cls.release, cls.signer.env(timestamp_url=cls.timestamps.url))
+        cls.build = make_release(cls.release, cls.signer.env(timestamp_url=cls.signer.server.url))
         assert cls.build.returncode == 0, cls.build.stdout + cls.build.stderr
         cls.zip = next(cls.release.glob(f"Framelatch-*-{ARCH}.zip"))
         cls.exe = signed_program(cls.zip, cls.folder.name)
 
     def test_signature_verifies_with_sha256_and_a_timestamp_and_names_the_program_and_its_address(self):
-        passed, output = verify_signature(self.exe, self.signer.ca)
+        passed, output = verify_signature(self.exe, self.signer.ca, self.signer.crl_pem)
         self.assertTrue(passed, output)
         self.assertRegex(output, r"Message digest algorithm\s*:\s*SHA256")
         self.assertIn("Timestamp Server Signature verification: ok", output)
         self.assertIn("Text description: Framelatch", output)
         self.assertIn("URL description: https://framelatch.example/", output)
         self.assertNotEqual(self.exe.read_bytes(), EXE.read_bytes(), "the build's own file stays unsigned")
-        self.assertFalse(verify_signature(self.exe, self.signer.stranger_ca)[0], "verifies against any CA")
+        self.assertFalse(verify_signature(self.exe, self.signer.stranger_ca, self.signer.crl_pem)[0],
+                         "verifies against any CA")
+        self.assertIn(f"no certificate of the signature is revoked (CRL from {self.signer.crl_url})",
+                      self.build.stdout + self.build.stderr)
 
     def test_a_byte_changed_in_the_code_the_resources_or_the_signature_fails_verification(self):
         data = self.exe.read_bytes()
@@ -479,7 +521,8 @@ class SignedRelease(ProgramFile):
             with self.subTest(place):
                 changed = Path(self.folder.name) / f"changed-{place}.exe"
                 changed.write_bytes(data[:offset] + bytes([data[offset] ^ 0x01]) + data[offset + 1:])
-                self.assertFalse(verify_signature(changed, self.signer.ca)[0], f"a byte changed in the {place}")
+                self.assertFalse(verify_signature(changed, self.signer.ca, self.signer.crl_pem)[0],
+                                 f"a byte changed in the {place}")
 
     def test_the_zip_holds_the_signed_file_and_the_sums_list_only_the_signed_release(self):
         zips = sorted(self.release.glob("Framelatch-*.zip"))
@@ -488,17 +531,28 @@ class SignedRelease(ProgramFile):
         sums = (self.release / "SHA256SUMS").read_text()
         self.assertEqual(sums, f"{hashlib.sha256(self.zip.read_bytes()).hexdigest()}  {self.zip.name}\n")
 
-    def test_a_key_in_a_pkcs11_token_and_a_signing_command_sign_as_well(self):
+    def test_a_pkcs11_token_a_signing_command_a_crl_given_offline_and_an_allowed_ecc_key_sign_as_well(self):
+        signer = self.signer
         command = (f"sh -c 'osslsigncode sign -pkcs12 \"$0\" -readpass \"$1\" -h sha256 -n Framelatch "
-                   f"-in \"$2\" -out \"$2.new\" && mv \"$2.new\" \"$2\"' {self.signer.pkcs12} "
-                   f"{self.signer.password_file}")
-        for way, env in (("pkcs11", self.signer.env("pkcs11")),
-                         ("command", self.signer.env("command") | {"FRAMELATCH_SIGN_COMMAND": command})):
+                   f"-in \"$2\" -out \"$2.new\" && mv \"$2.new\" \"$2\"' {signer.pkcs12} "
+                   f"{signer.password_file}")
+        checked = "no certificate of the signature is revoked (CRL from "
+        ways = {
+            "pkcs11": (signer.env("pkcs11"), checked + signer.crl_url),
+            "command": (signer.env("command") | {"FRAMELATCH_SIGN_COMMAND": command}, checked + signer.crl_url),
+            "CRL file for an address out of reach": (
+                signer.env(cert=signer.unreachable_crl_pkcs12) | {"FRAMELATCH_SIGN_CRL": str(signer.crl)},
+                f"{checked}{signer.crl})"),
+            "ECC key, allowed": (signer.env(cert=signer.ecc_pkcs12) | {"FRAMELATCH_SIGN_ALLOW_NON_RSA": "1"},
+                                 "warning: the signing key is not RSA"),
+        }
+        for way, (env, said) in ways.items():
             with self.subTest(way), tempfile.TemporaryDirectory() as folder:
                 run = make_release(folder, env)
                 self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
+                self.assertIn(said, run.stdout + run.stderr)
                 signed = signed_program(next(Path(folder).glob("Framelatch-*.zip")), folder)
-                passed, output = verify_signature(signed, self.signer.ca)
+                passed, output = verify_signature(signed, signer.ca, signer.crl_pem)
                 self.assertTrue(passed, output)
 
     def test_each_failure_fails_the_build_with_its_reason_and_leaves_no_release_not_even_an_older_one(self):
@@ -513,6 +567,14 @@ class SignedRelease(ProgramFile):
             "command fails": (signer.env("command") | {"FRAMELATCH_SIGN_COMMAND": "false"}, "exited with 1"),
             "no CA to verify against": ({"FRAMELATCH_SIGN_PKCS12": str(signer.pkcs12)}, "FRAMELATCH_SIGN_CA"),
             "no timestamp server there": (signer.env(timestamp_url="http://127.0.0.1:9/"), "gave no timestamp"),
+            "revoked": (signer.env(cert=signer.revoked_pkcs12), f"is revoked (by the CRL from {signer.crl_url})"),
+            "revoked, by a CRL file": (signer.env(cert=signer.revoked_pkcs12) | {"FRAMELATCH_SIGN_CRL": str(signer.crl)},
+                                       f"is revoked (by the CRL from {signer.crl})"),
+            "CRL address out of reach": (signer.env(cert=signer.unreachable_crl_pkcs12),
+                                         f"{signer.UNREACHABLE_CRL} (Connection refused), so its revocation cannot "
+                                         "be checked. Where this machine cannot reach that address, fetch the CRL "
+                                         "beforehand and name the file in FRAMELATCH_SIGN_CRL"),
+            "ECC key": (signer.env(cert=signer.ecc_pkcs12), "Smart App Control on Windows 11 accepts only RSA"),
         }
         for case, (env, reason) in cases.items():
             with self.subTest(case), tempfile.TemporaryDirectory() as folder:
