@@ -10,11 +10,13 @@ set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 source scripts/wine-host.sh
-# What the builds run on, as "Wine 8.0 (Debian 12)".
+# What the builds run on, as "Wine 8.0 (Debian 12, osslsigncode 2.5)".
 wine_version=$("$(tests/wine/session.sh loader win64)" --version 2>/dev/null) || wine_version=unknown
 wine_version=${wine_version%% *}
 wine_version=${wine_version#wine-}
-platform="Wine $wine_version (Debian $(cut -d. -f1 /etc/debian_version))"
+# The osslsigncode the release-signing tests signed with: Debian 12's own is 2.5, Debian 13's 2.9.
+signer=$(osslsigncode --version 2>/dev/null | head -n 1 | cut -d' ' -f2 | tr -d ,) || true
+platform="Wine $wine_version (Debian $(cut -d. -f1 /etc/debian_version), osslsigncode ${signer:-not installed})"
 
 if [ "$arch" = win32 ]; then
     under_wine=(windows windows64)
