@@ -9,6 +9,7 @@ packages=(
   g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
   wine wine64 wine32:i386 xvfb xdotool x11-utils openbox imagemagick
   fonts-wine fonts-noto-cjk locales zip python3 python3-markdown
+  cmark-gfm  # the guides as the repository's web view renders them (CommonMark)
   osslsigncode openssl softhsm2 libengine-pkcs11-openssl  # release signing, and its tests
 )
 # The window managers of GNOME, KDE Plasma (with the decoration it draws its

@@ -2,6 +2,7 @@
 version resource; and the release zip it goes out in. Needs no Wine, so it
 runs for both builds on every host."""
 import hashlib
+import html
 import http.server
 import os
 import re
@@ -21,6 +22,9 @@ OBJDUMP = os.environ.get("FRAMELATCH_OBJDUMP", "i686-w64-mingw32-objdump")
 EXE = BIN / "Framelatch.exe"
 VERSION = re.search(r'CPACK_PACKAGE_VERSION "([^"]+)"', (BIN / "CPackConfig.cmake").read_text()).group(1)
 CPACK = os.environ.get("FRAMELATCH_CPACK", "cpack")
+# The Python with Python-Markdown that makes the release's pages.
+PAGES_PYTHON = re.search(r'CPACK_FRAMELATCH_PYTHON "([^"]*)"', (BIN / "CPackConfig.cmake").read_text()).group(1)
+SOURCE = Path(__file__).resolve().parents[2]
 
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "comctl32.dll", "msvcrt.dll"}
 IMAGE_DLLCHARACTERISTICS_HIGH_ENTROPY_VA = 0x0020
@@ -282,6 +286,37 @@ class ReleaseZip(unittest.TestCase):
                 self.assertTrue(data.startswith(b"\xef\xbb\xbf"), "no UTF-8 byte-order mark")
                 self.assertIn(b"\r\n", data)
                 self.assertIsNone(re.search(rb"(?<!\r)\n", data), "a bare LF line end")
+
+
+def emphasis_and_stray_markers(page):
+    """What a rendered page shows in bold or italics, and the lines of its text
+    (outside code) that show a Markdown emphasis marker."""
+    emphasis = [(tag, html.unescape(inner)) for tag, inner in re.findall(r"<(strong|em)>(.*?)</\1>", page, re.S)]
+    text = html.unescape(re.sub(r"<[^>]+>", "", re.sub(r"<(pre|code)>.*?</\1>", "", page, flags=re.S)))
+    return emphasis, [line for line in text.splitlines() if "*" in line or "__" in line]
+
+
+class Guides(unittest.TestCase):
+    """The README and the guides as their readers see them: under CommonMark, as
+    the repository's web view renders them, and under Python-Markdown, as the
+    release's pages are made."""
+
+    def test_render_alike_under_commonmark_and_python_markdown_with_no_stray_emphasis_markers(self):
+        if not shutil.which("cmark-gfm"):
+            self.skipTest("cmark-gfm not installed (scripts/install-deps.sh installs it)")
+        python_markdown = ("import sys, markdown; sys.stdout.write(markdown.markdown(sys.stdin.read(), "
+                           "extensions=['tables', 'fenced_code']))")
+        for guide in ("README.md", "docs/user-guide.md", "docs/README.ja.md"):
+            with self.subTest(guide):
+                text = (SOURCE / guide).read_text(encoding="utf-8")
+                pages = {name: subprocess.run(command, input=text, capture_output=True, text=True, check=True).stdout
+                         for name, command in (("CommonMark", ["cmark-gfm", "--extension", "table"]),
+                                               ("Python-Markdown", [PAGES_PYTHON, "-c", python_markdown]))}
+                (commonmark, commonmark_stray), (python, python_stray) = map(emphasis_and_stray_markers,
+                                                                             pages.values())
+                self.assertEqual(commonmark_stray, [], "markers shown under CommonMark")
+                self.assertEqual(python_stray, [], "markers shown under Python-Markdown")
+                self.assertEqual(commonmark, python, "bold or italics differ between the two")
 
 
 SOFTHSM_MODULE = Path("/usr/lib/softhsm/libsofthsm2.so")
