@@ -14,10 +14,11 @@ packages=(
 )
 # The window managers of GNOME, KDE Plasma (with the decoration it draws its
 # frames with) and Xfce, for the window-manager tests under each, and Xwayland
-# with KWin's Wayland compositor for GNOME's and KDE Plasma's Wayland sessions:
-# CI's Debian 13 run asks for them. openbox is enough for the README's command.
+# with GNOME Shell and KWin's Wayland compositor for GNOME's and KDE Plasma's
+# Wayland sessions (gdbus talks to GNOME Shell): CI's Debian 13 run asks for
+# them. openbox is enough for the README's command.
 if [ -n "${FRAMELATCH_DESKTOP_WINDOW_MANAGERS:-}" ]; then
-  packages+=(mutter kwin-x11 kwin-style-breeze xfwm4 dbus-daemon xwayland kwin-wayland)
+  packages+=(mutter kwin-x11 kwin-style-breeze xfwm4 dbus-daemon xwayland kwin-wayland gnome-shell libglib2.0-bin)
 fi
 
 # Runs a command as root: directly when this is root, otherwise through sudo,

@@ -40,8 +40,9 @@ TOOLTIP_TB = "タイトルバーを切り替えます"
 
 
 def session_env(state=SESSION_STATE):
-    """A session's environment variables, read from its state file."""
-    env = dict(os.environ)
+    """A session's environment variables, read from its state file (which may
+    unset some of this process's own: a session with no X display)."""
+    env = {}
     out = subprocess.run(["bash", "-c", f"source {shlex.quote(str(state))} && env -0"],
                          check=True, capture_output=True).stdout
     for item in out.split(b"\0"):
@@ -150,10 +151,11 @@ def restart_wine_server(state=SESSION_STATE):
 
 
 def screenshot(path, crop=None):
-    """Saves the session's screen, or the part `crop` ("WxH+X+Y") of it, as a PNG file."""
+    """Saves the session's screen, or the part `crop` ("WxH+X+Y") of it, as a PNG
+    file, as the session's display or compositor gives it."""
     path = Path(path)
     path.parent.mkdir(parents=True, exist_ok=True)
-    subprocess.run(["import", "-window", "root", *(["-crop", crop] if crop else []), str(path)], env=ENV,
+    subprocess.run([str(SESSION_SCRIPT), "screenshot", str(SESSION_STATE), str(path), *([crop] if crop else [])],
                    check=True, timeout=60)
     return path
 

@@ -3,18 +3,33 @@ players use (GNOME's mutter, KDE Plasma's KWin, Xfce's xfwm4) and openbox, with
 Wine in its default managed mode, as on a Linux desktop: what Wine tells the
 window manager about the target's frame, and what the window manager draws.
 
-GNOME's and KDE Plasma's Wayland sessions are here too: mutter and KWin as
-Wayland compositors, with Wine's windows on their Xwayland, as Wine runs there.
+GNOME's and KDE Plasma's Wayland sessions are here too: GNOME Shell, and
+mutter and KWin as Wayland compositors, with Wine's windows on their Xwayland,
+as Wine runs there; and Wine's own Wayland driver under GNOME Shell and KWin,
+with no X at all, as players turn it on (Heroic's "Enable Wine-Wayland",
+Proton's PROTON_ENABLE_WAYLAND=1).
 
 A window manager that is not installed here is skipped, with the reason: the
 README's test command installs openbox only, CI's Debian 13 run all of them."""
+import json
 import re
 import subprocess
+import tempfile
 import unittest
+from pathlib import Path
 
 from harness import (BIN, COMMAND1, COMMAND2, ENV, FULL_FRAME, SESSION_SCRIPT, SESSION_STATE, SKIPPED, WS_CAPTION,
                      WS_MINIMIZEBOX, WS_THICKFRAME, DesktopTest, centre, probe, screenshot, session_env,
                      set_registry_value, wait_until, xdotool)
+# Wine's Wayland driver's entries: test class name, compositor, and why the
+# screen cannot be read back under it (None where it can).
+WINE_WAYLAND_DRIVER = {
+    "gnome-shell-winewayland": ("GnomeShellWineWayland", None),
+    "kwin-winewayland": ("KWinWineWayland", "KWin's virtual backend composites with QPainter here and offers no "
+                         "screenshot interface (org.kde.KWin.ScreenShot2 is absent): the frames are read as Wine "
+                         "computes them"),
+}
+SCREEN = (1280, 800)
 
 # _MOTIF_WM_HINTS: flags, functions, decorations, input mode, status.
 MWM_FUNC_MINIMIZE = 0x08
@@ -37,6 +52,8 @@ WINDOW_MANAGERS = {
     "xfwm4": ("Xfwm4", "parent", None),
     "mutter-wayland": ("MutterWayland", "parent", COMPOSITOR_SCREEN + "; mutter alone, without GNOME Shell, "
                        "offers no screenshot"),
+    # GNOME Shell takes pictures of its screen over D-Bus.
+    "gnome-shell": ("GnomeShell", "parent", None),
     # KWin under Wayland keeps an X11 window in a parent of its own size and
     # draws the decoration apart: only _NET_FRAME_EXTENTS tell the frame.
     "kwin-wayland": ("KWinWayland", "extents", COMPOSITOR_SCREEN + "; KWin's screenshot over D-Bus refuses a "
@@ -108,9 +125,11 @@ def title_bar_point(x_id, frame):
 
 def pixel(x, y):
     """The colour the screen shows at (x, y), as ImageMagick names it in hex."""
-    text = subprocess.run(["import", "-window", "root", "-crop", f"1x1+{x}+{y}", "txt:-"], env=ENV, check=True,
-                          capture_output=True, text=True, timeout=60).stdout
-    return re.search(r"#[0-9A-Fa-f]+", text).group(0)
+    with tempfile.TemporaryDirectory() as folder:
+        shot = screenshot(Path(folder, "pixel.png"), f"1x1+{x}+{y}")
+        text = subprocess.run(["convert", str(shot), "-alpha", "off", "txt:-"], check=True, capture_output=True,
+                              text=True, timeout=60).stdout
+    return re.search(r"#[0-9A-Fa-f]{6}", text).group(0)
 
 
 def screen_area(window, margin=30):
@@ -350,6 +369,121 @@ class WithWineDecorations(WindowManagerTest):
         self.assertGreater(restored["clientSize"][1], target["clientSize"][1], "the title bar's room is client area")
         wait_until(lambda: pixel(*title_bar) == client_background, what="the title bar to go from the screen")
         screenshot(SHOTS / "wm-no-redraw-2-after-minimize-and-restore.png", screen_area(target))
+
+
+class FramesUnderWineWaylandDriver:
+    """Wine's own Wayland driver: Wine draws every frame itself, as on Windows,
+    and there is no X display, so FLTX is pressed with Win32 input from the
+    probe. A target's frame changes when the target recalculates it, resizable
+    or not: at once for one that redraws, at its next recalculation for one
+    that does not."""
+
+    def press(self, window, control_id):
+        probe("click", *centre(self.button(window, control_id)["screenRect"]))
+
+    def placed(self, window, title):
+        """Where the compositor shows `window` (titled `title`) on the screen, as
+        (left, top, right, bottom): a Wayland client never learns its place, so
+        Wine's own rectangles only say the window's size. Read from GNOME Shell."""
+        left, top, right, bottom = window["screenRect"]
+        answer = subprocess.run(["gdbus", "call", "--session", "--dest", "org.gnome.Shell", "--object-path",
+                                 "/org/gnome/Shell", "--method", "org.gnome.Shell.Eval",
+                                 "global.display.list_all_windows().filter(w => w.get_title() === "
+                                 f"{json.dumps(title)}).map(w => {{ const r = w.get_frame_rect(); "
+                                 "return [r.x, r.y, r.width, r.height]; })"],
+                                env=ENV, check=True, capture_output=True, text=True, timeout=30).stdout
+        found = re.fullmatch(r"\(true, '(.*)'\)\s*", answer)
+        self.assertTrue(found, f"GNOME Shell answered {answer!r}")
+        places = json.loads(found.group(1))
+        self.assertEqual(len(places), 1, f"one window titled {title!r} on the screen")
+        x, y, width, height = places[0]
+        self.assertEqual((width, height), (right - left, bottom - top), "the window's size as Wine has it")
+        return x, y, x + width, y + height
+
+    def settled_fltx(self):
+        _, fltx = self.start_fltx()
+        last = [None]
+
+        def settled():
+            now = self.window(fltx["hwnd"])
+            same = last[0] is not None and now["screenRect"] == last[0]["screenRect"]
+            last[0] = now
+            return now if same else None
+        return wait_until(settled, what="FLTX to settle")
+
+    def check_tb(self, style, redraw):
+        caption = probe("caption-height")
+        target = self.settled_target(style=style, redraw=redraw)
+        fltx = self.settled_fltx()
+        reads_screen = self.screen_check()
+        if reads_screen:
+            left, top, right, bottom = place = self.placed(target, "Dusk Vein")
+            title_bar, inside = ((left + right) // 2, top + caption // 2 + 2), (right - 20, bottom - 20)
+            background = pixel(*inside)
+            wait_until(lambda: pixel(*title_bar) != background, what="a title bar on the screen")
+        shots = f"{self.window_manager}-{'resizable' if style & WS_THICKFRAME else 'fixed-size'}"
+        shots += "" if redraw else "-no-redraw"
+
+        def shoot(name):
+            if reads_screen:
+                self.screenshot(f"{shots}-{name}.png", screen_area({"screenRect": place}))
+        shoot("1-before")
+
+        def client_size():
+            return self.window(target["hwnd"], "Dusk Vein")["clientSize"]
+        size = client_size()
+        self.press(fltx, COMMAND2)
+        self.wait_for_style(target, style & ~WS_CAPTION)
+        if not redraw:
+            # Nothing changes until the target recalculates its frame, as on Windows.
+            self.assertEqual(client_size(), size, "the frame is recalculated at once")
+            if reads_screen:
+                self.assertNotEqual(pixel(*title_bar), background, "the title bar left the screen at once")
+            shoot("2-after-TB")
+            probe("recalculate-frame", target["hwnd"])
+        grown = wait_until(lambda: (lambda now: now if now != size else None)(client_size()),
+                           what="the client area to grow")
+        # The title bar's height goes to the client area, with the thin border that went with it.
+        self.assertEqual(grown[1] - size[1], caption + grown[0] - size[0])
+        if reads_screen:
+            wait_until(lambda: pixel(*title_bar) == background, what="the title bar to go from the screen")
+        shoot(f"3-after-TB{'' if redraw else '-and-recalculation'}")
+
+        self.press(fltx, COMMAND2)
+        self.wait_for_style(target, style)
+        if not redraw:
+            probe("recalculate-frame", target["hwnd"])
+        wait_until(lambda: client_size() == size, what="the title bar to come back")
+        if reads_screen:
+            wait_until(lambda: pixel(*title_bar) != background, what="the title bar to come back on the screen")
+
+    def test_fltx_runs_with_no_x_display_and_opens_where_the_compositor_places_it(self):
+        self.assertNotIn("DISPLAY", ENV, "an X display to fall back on")
+        self.assertTrue(ENV.get("WAYLAND_DISPLAY"))
+        target = self.settled_target()
+        fltx = self.settled_fltx()
+        if self.screen_check():
+            # GNOME Shell puts each new window in the middle of the screen
+            # below its top bar, whatever place Wine asked for: FLTX over the game.
+            target_centre, fltx_centre = centre(self.placed(target, "Dusk Vein")), centre(self.placed(fltx, "FLTX"))
+            self.assertNotEqual(fltx["screenRect"][:2], self.placed(fltx, "FLTX")[:2], "FLTX is where Wine put it")
+            for target_at, fltx_at in zip(target_centre, fltx_centre):
+                self.assertLessEqual(abs(target_at - fltx_at), 1, f"FLTX at {fltx_centre}, the target at {target_centre}")
+
+    def test_tb_on_a_resizable_target_that_redraws_at_once(self):
+        self.check_tb(RESIZABLE, redraw=True)
+
+    def test_tb_on_a_fixed_size_target_that_does_not_redraw_takes_effect_at_its_next_recalculation(self):
+        self.check_tb(FIXED_SIZE, redraw=False)
+
+    def test_tb_on_a_resizable_target_that_does_not_redraw_takes_effect_at_its_next_recalculation(self):
+        self.check_tb(RESIZABLE, redraw=False)
+
+
+for _name, (_title, _unreadable) in WINE_WAYLAND_DRIVER.items():
+    globals()[f"Under{_title}"] = type(f"Under{_title}", (FramesUnderWineWaylandDriver, WindowManagerTest),
+                                       {"window_manager": _name, "screen_unreadable": _unreadable})
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -425,6 +425,25 @@ int RunShown(int showCommand, const wchar_t* path) {
     return static_cast<int>(status);
 }
 
+// Clicks at (x, y) on the screen with Win32 input, for a session with no X
+// display to take X input (Wine's Wayland driver): a move, a press and a
+// release, through the same queue as the pointer's own.
+int Click(int x, int y) {
+    const int left = GetSystemMetrics(SM_XVIRTUALSCREEN), top = GetSystemMetrics(SM_YVIRTUALSCREEN);
+    const int width = GetSystemMetrics(SM_CXVIRTUALSCREEN), height = GetSystemMetrics(SM_CYVIRTUALSCREEN);
+    INPUT inputs[3] = {};
+    for (INPUT& input : inputs) input.type = INPUT_MOUSE;
+    inputs[0].mi.dx = MulDiv(x - left, 65535, width - 1);
+    inputs[0].mi.dy = MulDiv(y - top, 65535, height - 1);
+    inputs[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_VIRTUALDESK;
+    inputs[1].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    inputs[2].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    const UINT sent = SendInput(3, inputs, sizeof(INPUT));
+    Json json;
+    json.Bool(sent == 3).Print();
+    return sent == 3 ? 0 : 1;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -464,15 +483,20 @@ int wmain(int argc, wchar_t** argv) {
         return PressLoop(ParseHandle(argv[2]), ParseHandle(argv[3]), static_cast<int>(wcstol(argv[4], nullptr, 10)));
     }
     if (command == L"run-shown" && argc == 4) return RunShown(static_cast<int>(wcstol(argv[2], nullptr, 10)), argv[3]);
-    if ((command == L"close" && argc == 3) || (command == L"hang" && argc == 4)) {
-        const bool posted = command == L"close"
-                                ? PostMessageW(ParseHandle(argv[2]), WM_CLOSE, 0, 0)
-                                : PostMessageW(ParseHandle(argv[2]), WM_APP + 1, wcstoul(argv[3], nullptr, 10), 0);
+    if (command == L"click" && argc == 4) return Click(wcstol(argv[2], nullptr, 10), wcstol(argv[3], nullptr, 10));
+    if ((command == L"close" && argc == 3) || (command == L"hang" && argc == 4) ||
+        (command == L"recalculate-frame" && argc == 3)) {
+        // The stand-in's own messages: WM_APP + 1 hangs it, WM_APP + 3 has it recalculate its frame.
+        const bool posted = command == L"close"   ? PostMessageW(ParseHandle(argv[2]), WM_CLOSE, 0, 0)
+                            : command == L"hang" ? PostMessageW(ParseHandle(argv[2]), WM_APP + 1,
+                                                                wcstoul(argv[3], nullptr, 10), 0)
+                                                 : PostMessageW(ParseHandle(argv[2]), WM_APP + 3, 0, 0);
         Json json;
         json.Bool(posted).Print();
         return posted ? 0 : 1;
     }
     fwprintf(stderr, L"usage: probe windows TITLE | boxes | tooltips | resources PATH | style-changes HWND | hang HWND MS | close HWND | ping HWND | window-count PID"
-             L" | code-page | caption-height | run-shown SHOW PATH | press-loop FLTX TARGET N\n");
+             L" | code-page | caption-height | run-shown SHOW PATH | press-loop FLTX TARGET N | click X Y"
+             L" | recalculate-frame HWND\n");
     return 2;
 }

@@ -16,11 +16,17 @@
 #   session.sh window-manager STATE NAME
 #                                       replace the window manager of a session started
 #                                       with window-manager by NAME: openbox, mutter
-#                                       (GNOME), kwin (KDE Plasma) or xfwm4 (Xfce) on X11,
-#                                       or mutter-wayland or kwin-wayland, a Wayland
-#                                       compositor whose Xwayland display the session
-#                                       then uses; exits with 77, saying why, where NAME
-#                                       cannot run here
+#                                       (GNOME), kwin (KDE Plasma) or xfwm4 (Xfce) on X11;
+#                                       mutter-wayland, kwin-wayland or gnome-shell, a
+#                                       Wayland compositor whose Xwayland display the
+#                                       session then uses; or gnome-shell-winewayland or
+#                                       kwin-winewayland, the same compositor with Wine's
+#                                       own Wayland driver and no X at all. Exits with 77,
+#                                       saying why, where NAME cannot run here
+#   session.sh screenshot STATE FILE [WxH+X+Y]
+#                                       save the session's screen (or that part of it)
+#                                       as a PNG: from X, or from GNOME Shell over D-Bus;
+#                                       exits with 77, saying why, where neither has it
 #   session.sh stop STATE               stop that session and remove its folder
 #   session.sh restart-server STATE     end every program of the session and start
 #                                       its server again
@@ -242,7 +248,7 @@ wait_for() {
 # kwin-wayland), where $2 is the program it starts in its session. Prints why
 # not, and fails, where it cannot run here.
 window_manager_command() {
-    local program
+    local program name=$1
     case "$1" in
     openbox) program=openbox; set -- openbox --sm-disable ;;
     mutter) program=mutter; set -- mutter --x11 --replace --sm-disable ;;
@@ -252,9 +258,20 @@ window_manager_command() {
         program=mutter
         set -- mutter --wayland --headless --virtual-monitor 1280x800 --sm-disable -- "$2"
         ;;
+    gnome-shell | gnome-shell-winewayland)
+        # GNOME's Wayland session as GNOME Shell runs it, with no screen; its
+        # D-Bus interfaces (screenshots, and Eval, which starts $2) open to the tests.
+        program=gnome-shell
+        set -- gnome-shell --headless --unsafe-mode --virtual-monitor 1280x800 --wayland-display=wayland-framelatch \
+            --sm-disable
+        ;;
     kwin-wayland)
         program=kwin_wayland
         set -- kwin_wayland --virtual --xwayland --width 1280 --height 800 "$2"
+        ;;
+    kwin-winewayland)
+        program=kwin_wayland
+        set -- kwin_wayland --virtual --width 1280 --height 800 "$2"
         ;;
     *)
         echo "unknown window manager '$1'"
@@ -265,7 +282,24 @@ window_manager_command() {
         echo "$program is not installed"
         return 1
     fi
-    if [[ $1 == mutter && $* == *--wayland* ]] && ! command -v Xwayland >/dev/null; then
+    if [[ $name == *-winewayland ]]; then
+        local version
+        version=$("$WINELOADER" --version 2>/dev/null) || version=unknown
+        if [[ ! $version =~ ^wine-([0-9]+) ]] || [ "${BASH_REMATCH[1]}" -lt 9 ]; then
+            echo "$version has no Wayland driver (Wine 9 on)"
+            return 1
+        fi
+    fi
+    if [ "$program" = gnome-shell ] && ! command -v gdbus >/dev/null; then
+        echo "gdbus (libglib2.0-bin), which talks to GNOME Shell, is not installed"
+        return 1
+    fi
+    if [[ $program == gnome-shell ]] && ! system_bus_answers && [ "$(id -u)" -ne 0 ]; then
+        echo "GNOME Shell needs a system D-Bus, and there is none here (only root could start one)"
+        return 1
+    fi
+    if [[ $program == mutter || $program == gnome-shell ]] && [[ $* == *--wayland* ]] &&
+        ! command -v Xwayland >/dev/null; then
         echo "Xwayland (xwayland) is not installed"
         return 1
     fi
@@ -291,7 +325,7 @@ window_manager_command() {
 # program of the session ends, and its server starts anew, so that Wine's
 # desktop process is on that display too.
 switch_display() {
-    [ "$DISPLAY" != "$1" ] || return 0
+    [ "${DISPLAY:-}" != "$1" ] || return 0
     stop_server
     echo "export DISPLAY=$1${2:+ XAUTHORITY=$2}" >>"$state"
     [ -n "${2:-}" ] || echo "unset XAUTHORITY" >>"$state"
@@ -300,15 +334,66 @@ switch_display() {
     "${WINESERVER:-wineserver}" -p >>"$FRAMELATCH_SESSION_ROOT/wineserver.log" 2>&1 </dev/null
 }
 
+# Points the session's programs at Wine's own Wayland driver on the Wayland
+# display $1 of the compositor's runtime folder $2, with no X display at all,
+# as Heroic's "Enable Wine-Wayland" or Proton's PROTON_ENABLE_WAYLAND=1 does;
+# with no arguments, back to Wine's X11 driver.
+switch_wine_driver() {
+    [ -n "${1:-}${FRAMELATCH_WINE_WAYLAND:-}" ] || return 0
+    stop_server
+    if [ -n "${1:-}" ]; then
+        echo "unset DISPLAY XAUTHORITY; export WAYLAND_DISPLAY=$1 XDG_RUNTIME_DIR=$2 FRAMELATCH_WINE_WAYLAND=1" >>"$state"
+    else
+        echo "unset WAYLAND_DISPLAY XDG_RUNTIME_DIR FRAMELATCH_WINE_WAYLAND" >>"$state"
+    fi
+    # shellcheck disable=SC1090
+    source "$state"
+    "${WINESERVER:-wineserver}" -p >>"$FRAMELATCH_SESSION_ROOT/wineserver.log" 2>&1 </dev/null
+    if [ -n "${1:-}" ]; then
+        "$WINELOADER" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d wayland /f >/dev/null 2>&1 </dev/null
+    else
+        "$WINELOADER" reg delete 'HKCU\Software\Wine\Drivers' /v Graphics /f >/dev/null 2>&1 </dev/null || true
+    fi
+}
+
+# Runs JavaScript in GNOME Shell (started with --unsafe-mode); fails unless
+# it answers true.
+gnome_shell_eval() {
+    [ "$(gdbus call --session --dest org.gnome.Shell --object-path /org/gnome/Shell --method org.gnome.Shell.Eval \
+        "$1" 2>/dev/null)" = "(true, 'true')" ]
+}
+
+# Whether a system bus answers.
+system_bus_answers() {
+    gdbus introspect --system --dest org.freedesktop.DBus --object-path / >/dev/null 2>&1
+}
+
+# GNOME Shell wants the system bus that every desktop has; a root without one
+# (a container's) gets one for the session, stopped with it.
+ensure_system_bus() {
+    ! system_bus_answers || return 0
+    mkdir -p /run/dbus
+    rm -f /run/dbus/pid /run/dbus/system_bus_socket
+    local pid
+    pid=$(dbus-daemon --system --fork --print-pid=1 </dev/null)
+    echo "export FRAMELATCH_SYSTEM_DBUS_PID=$pid" >>"$state"
+    FRAMELATCH_SYSTEM_DBUS_PID=$pid
+}
+
 # Starts window manager $1 in place of the one the session has, and records it
 # in the state file. An X11 one manages the session's Xvfb display; a Wayland
-# compositor brings its own Xwayland display, where the session then runs.
+# compositor brings its own Xwayland display, where the session then runs, or
+# (the *-winewayland ones) only its Wayland display, for Wine's own driver.
 start_window_manager() {
-    local command wayland= in_session=() tell=$FRAMELATCH_SESSION_ROOT/tell-display.sh
-    local told=$FRAMELATCH_SESSION_ROOT/display-told
-    [[ $1 != *-wayland ]] || wayland=yes
+    local command wayland= wine_wayland= in_session=() tell=$FRAMELATCH_SESSION_ROOT/tell-display.sh
+    local told=$FRAMELATCH_SESSION_ROOT/display-told runtime=$FRAMELATCH_SESSION_ROOT/runtime
+    case "$1" in
+    *-winewayland) wayland=yes wine_wayland=yes ;;
+    *-wayland | gnome-shell) wayland=yes ;;
+    esac
     command=$(window_manager_command "$1" "$tell") || { echo "session: $command" >&2; return 77; }
     stop_window_manager
+    [[ $1 != gnome-shell* ]] || ensure_system_bus
     # GNOME's and KDE's window managers want a session bus, as their desktops give them.
     if [ -z "${FRAMELATCH_DBUS_PID:-}" ] && command -v dbus-daemon >/dev/null; then
         local bus
@@ -319,18 +404,18 @@ start_window_manager() {
     fi
     if [ -n "$wayland" ]; then
         # The compositor's session: its runtime folder, and a program in it
-        # that tells the Xwayland display and stays until stopped by its PID.
-        local runtime=$FRAMELATCH_SESSION_ROOT/runtime
+        # that tells its displays and stays until stopped by its PID.
         mkdir -p -m 700 "$runtime"
         rm -f "$told"
         cat >"$tell" <<TELL
 #!/bin/sh
-echo "\$\$ \$DISPLAY \$XAUTHORITY" >"$told.new" && mv "$told.new" "$told"
+echo "\$\$|\${DISPLAY:-}|\${XAUTHORITY:-}|\${WAYLAND_DISPLAY:-}" >"$told.new" && mv "$told.new" "$told"
 exec sleep 2147483647
 TELL
         chmod +x "$tell"
         in_session=(env -u DISPLAY -u WAYLAND_DISPLAY -u XAUTHORITY XDG_RUNTIME_DIR="$runtime")
     else
+        switch_wine_driver
         switch_display "$FRAMELATCH_X_DISPLAY"
         xprop -root -remove _NET_SUPPORTING_WM_CHECK 2>/dev/null || true
     fi
@@ -338,16 +423,42 @@ TELL
     "${in_session[@]}" $command >"$FRAMELATCH_SESSION_ROOT/$1.log" 2>&1 </dev/null &
     echo "export FRAMELATCH_WM_PID=$! FRAMELATCH_WM=$1" >>"$state"
     FRAMELATCH_WM_PID=$!
+    if [[ $1 == gnome-shell* ]]; then
+        # It starts in its overview, with a notification, as after a sign-in:
+        # both closed, as a player's first clicks would. Then the program that
+        # tells its displays, started by GNOME Shell itself, as its own are.
+        # (Its start-up ends at a frame drawn, which a screen that shows nothing may never ask for.)
+        if ! wait_for 60 gnome_shell_eval 'global.stage.queue_redraw();
+                if (!Main.layoutManager._startingUp) {
+                    Main.overview.hide();
+                    Main.messageTray.getSources().forEach(source => source.destroy());
+                }
+                !Main.layoutManager._startingUp && !Main.overview.visible && !Main.overview.animationInProgress &&
+                Main.messageTray.getSources().length === 0'; then
+            echo "session: $1 did not settle on its desktop (starting up, overview shown, overview moving," \
+                 "notification sources: $(gdbus call --session --dest org.gnome.Shell --object-path /org/gnome/Shell \
+                 --method org.gnome.Shell.Eval '[Main.layoutManager._startingUp, Main.overview.visible,
+                 Main.overview.animationInProgress, Main.messageTray.getSources().length]' 2>&1)); its log:" >&2
+            cat "$FRAMELATCH_SESSION_ROOT/$1.log" >&2
+            return 1
+        fi
+        gnome_shell_eval "GLib.spawn_command_line_async('$tell')"
+    fi
     if [ -n "$wayland" ]; then
         if ! wait_for 60 test -s "$told"; then
             echo "session: $1 did not start its session; its log:" >&2
             cat "$FRAMELATCH_SESSION_ROOT/$1.log" >&2
             return 1
         fi
-        local child x_display xauthority
-        read -r child x_display xauthority <"$told"
+        local child x_display xauthority wayland_display
+        IFS='|' read -r child x_display xauthority wayland_display <"$told"
         echo "export FRAMELATCH_WM_CHILD_PID=$child" >>"$state"
         FRAMELATCH_WM_CHILD_PID=$child
+        if [ -n "$wine_wayland" ]; then
+            switch_wine_driver "$wayland_display" "$runtime"
+            return 0
+        fi
+        switch_wine_driver
         switch_display "$x_display" "$xauthority"
     fi
     # A window manager is in charge once it names itself on the root window.
@@ -502,6 +613,10 @@ stop() {
     # The window manager first, while its display is still there.
     stop_window_manager
     stop_process "${FRAMELATCH_DBUS_PID:-}"
+    if [ -n "${FRAMELATCH_SYSTEM_DBUS_PID:-}" ]; then
+        stop_process "$FRAMELATCH_SYSTEM_DBUS_PID"
+        rm -f /run/dbus/pid /run/dbus/system_bus_socket
+    fi
     # A session beside another has no display of its own to stop.
     stop_process "${FRAMELATCH_XVFB_PID:-}"
     case "$FRAMELATCH_SESSION_ROOT" in
@@ -527,8 +642,30 @@ window-manager)
     source "$state"
     [ -n "${FRAMELATCH_WM:-}" ] || { echo "session: $state was not started with a window manager" >&2; exit 2; }
     status=0
-    start_window_manager "${1:?usage: session.sh window-manager STATE openbox|mutter|kwin|xfwm4|mutter-wayland|kwin-wayland}" || status=$?
+    start_window_manager "${1:?usage: session.sh window-manager STATE NAME}" || status=$?
     exit "$status"
+    ;;
+screenshot)
+    # shellcheck disable=SC1090
+    source "$state"
+    file=$(realpath -m "${1:?usage: session.sh screenshot STATE FILE [WxH+X+Y]}") crop=${2:-}
+    case "${FRAMELATCH_WM:-}" in
+    gnome-shell*)
+        # GNOME Shell draws the screen itself: its own screenshot, as its screenshot tool takes it.
+        if [[ $crop =~ ^([0-9]+)x([0-9]+)\+(-?[0-9]+)\+(-?[0-9]+)$ ]]; then
+            set -- ScreenshotArea "${BASH_REMATCH[3]}" "${BASH_REMATCH[4]}" "${BASH_REMATCH[1]}" "${BASH_REMATCH[2]}" false
+        else
+            set -- Screenshot false false
+        fi
+        gdbus call --session --dest org.gnome.Shell.Screenshot --object-path /org/gnome/Shell/Screenshot \
+            --method "org.gnome.Shell.Screenshot.$1" "${@:2}" "$file" >/dev/null
+        ;;
+    *-wayland | *-winewayland)
+        echo "session: ${FRAMELATCH_WM} draws the screen itself, outside X, and offers no screenshot here" >&2
+        exit 77
+        ;;
+    *) import -window root ${crop:+-crop "$crop"} "$file" ;;
+    esac
     ;;
 run)
     # shellcheck disable=SC1090
