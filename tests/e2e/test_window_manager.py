@@ -185,10 +185,8 @@ class WindowManagerTest(DesktopTest):
             return now if same else None
         return wait_until(settled, what="the stand-in to settle")
 
-    def settled_fltx(self):
-        """Starts FLTX and returns it once the window manager has placed it, and
-        made it active as a press would, so the target's title bar looks
-        inactive from then on."""
+    def placed_fltx(self):
+        """Starts FLTX and returns it once the window manager has placed it."""
         _, fltx = self.start_fltx()
         last = [None]
 
@@ -197,7 +195,12 @@ class WindowManagerTest(DesktopTest):
             same = last[0] is not None and now["screenRect"] == last[0]["screenRect"]
             last[0] = now
             return now if same else None
-        fltx = wait_until(settled, what="FLTX to settle")
+        return wait_until(settled, what="FLTX to settle")
+
+    def settled_fltx(self):
+        """FLTX once placed, and made active as a press would, so the target's
+        title bar looks inactive from then on."""
+        fltx = self.placed_fltx()
         xdotool("windowactivate", x_window("FLTX", "framelatch.exe"))
         fltx = wait_until(lambda: (lambda w: w if w["active"] else None)(self.window(fltx["hwnd"])),
                           what="FLTX to be active")
@@ -401,15 +404,7 @@ class FramesUnderWineWaylandDriver:
         return x, y, x + width, y + height
 
     def settled_fltx(self):
-        _, fltx = self.start_fltx()
-        last = [None]
-
-        def settled():
-            now = self.window(fltx["hwnd"])
-            same = last[0] is not None and now["screenRect"] == last[0]["screenRect"]
-            last[0] = now
-            return now if same else None
-        return wait_until(settled, what="FLTX to settle")
+        return self.placed_fltx()
 
     def check_tb(self, style, redraw):
         caption = probe("caption-height")
