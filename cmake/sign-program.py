@@ -226,14 +226,12 @@ class SignatureChain:
         # The signer's own SignedData comes first; a timestamp's is nested in it.
         lines = openssl("asn1parse", "-inform", "DER", "-in", signature)[1].splitlines()
         self.certificates = []     # (file, the roots it is to verify against, the certificates beside it)
-        for line, following in zip(lines, lines[1:]):
-            found = re.match(r"\s*(\d+):d=\d+\s+hl=\s*(\d+)\s+l=\s*(\d+) cons: SEQUENCE", line)
-            if not found or not following.rstrip().endswith(":pkcs7-signedData"):
-                continue
-            start, header, length = map(int, found.groups())
+        signed_data = [tuple(map(int, found.groups())) for line, following in zip(lines, lines[1:])
+                       if (found := re.match(r"\s*(\d+):d=\d+\s+hl=\s*(\d+)\s+l=\s*(\d+) cons: SEQUENCE", line))
+                       and following.rstrip().endswith(":pkcs7-signedData")]
+        for group, (start, header, length) in enumerate(signed_data):
             text = openssl("pkcs7", "-inform", "DER", "-print_certs", data=der[start:start + header + length])[1]
             pems = re.findall(self.PEM, text, re.S)
-            group = len({bundle for _, _, bundle in self.certificates})
             bundle = folder / f"certificates-{group}.pem"
             bundle.write_text("".join(pems))
             roots = setting("FRAMELATCH_SIGN_CA") if group == 0 else setting("FRAMELATCH_SIGN_TIMESTAMP_CA")
