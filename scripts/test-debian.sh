@@ -97,6 +97,9 @@ read_suites() {
         [ "$wait" -eq 0 ] || sleep "$wait"
     done
     grep -E '^(Err|E):' "$base/update.log" >&2 || true
+    # Only a broken security index is gone without; any other fails the run.
+    grep -E '^(Err|E):.*://' "$base/update.log" | grep -qv -- "-security" &&
+        fail "the package lists of Debian $release cannot be read"
     printf '%s\n' "$sources" | grep -v -- "-security" >"$root/etc/apt/sources.list"
     in_root apt-get update >"$base/update.log" 2>&1 && ! grep -qE '^(Err|E):' "$base/update.log" ||
         { cat "$base/update.log" >&2; fail "the package lists of Debian $release cannot be read"; }

@@ -29,7 +29,6 @@ WINE_WAYLAND_DRIVER = {
                          "screenshot interface (org.kde.KWin.ScreenShot2 is absent): the frames are read as Wine "
                          "computes them"),
 }
-SCREEN = (1280, 800)
 
 # _MOTIF_WM_HINTS: flags, functions, decorations, input mode, status.
 MWM_FUNC_MINIMIZE = 0x08
