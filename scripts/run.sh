@@ -38,7 +38,7 @@ echo "Running the $bits-bit build (build/$preset/Framelatch.exe): $why."
 if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
     # A prefix of the project's own, set up once, with the fonts the program needs.
     tests/wine/session.sh prefix "$prefix" "$arch"
-    loader=$(tests/wine/session.sh loader "$arch")
+    loader=$(tests/wine/wine-host.sh loader "$arch")
     export WINEPREFIX=$prefix WINEARCH=$prefix_arch WINELOADER=$loader WINEDEBUG=-all
     # A WoW64 Wine is served by its own server.
     [ -z "${FRAMELATCH_WOW64:-}" ] || export WINESERVER=${loader%/*}/wineserver64

@@ -11,7 +11,7 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 source scripts/wine-host.sh
 # What the builds run on, as "Wine 8.0 (Debian 12, osslsigncode 2.5)".
-wine_version=$("$(tests/wine/session.sh loader win64)" --version 2>/dev/null) || wine_version=unknown
+wine_version=$("$(tests/wine/wine-host.sh loader win64)" --version 2>/dev/null) || wine_version=unknown
 wine_version=${wine_version%% *}
 wine_version=${wine_version#wine-}
 # The osslsigncode the release-signing tests signed with: Debian 12's own is 2.5, Debian 13's 2.9.
@@ -37,7 +37,20 @@ else
     summary+=" $wow64_why; the tests that run it beside the 64-bit build are skipped)"
 fi
 echo "$summary"
-trap 'status=$?; echo "$summary"; exit $status' EXIT
+# Every test skipped on the way, with its reason (tests/e2e/run.py adds them).
+export FRAMELATCH_SKIP_LOG=$PWD/build/skipped-tests.log
+mkdir -p build
+: >"$FRAMELATCH_SKIP_LOG"
+# The last line: which builds ran, and how many tests were skipped, and why,
+# each reason once with its count.
+skips() {
+    local count
+    count=$(wc -l <"$FRAMELATCH_SKIP_LOG")
+    [ "$count" -gt 0 ] || { echo "no test skipped"; return; }
+    echo "$count skipped: $(cut -f2- "$FRAMELATCH_SKIP_LOG" | sort | uniq -c | sort -rn |
+        sed -E 's/^ *([0-9]+) (.*)$/\1 × \2/' | paste -sd ';' - | sed 's/;/; /g')"
+}
+trap 'status=$?; echo "$summary; $(skips)"; exit $status' EXIT
 
 jobs=$(nproc)
 cmake --preset host

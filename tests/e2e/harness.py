@@ -7,7 +7,6 @@ import json
 import os
 import shlex
 import subprocess
-import sys
 import tempfile
 import time
 import unittest
@@ -15,8 +14,10 @@ from pathlib import Path
 
 BIN = Path(os.environ.get("FRAMELATCH_BIN", Path(__file__).resolve().parents[2] / "build" / "windows"))
 SESSION_STATE = Path(os.environ.get("FRAMELATCH_SESSION", BIN / "tests" / "wine-session.env"))
-SESSION_SCRIPT = Path(__file__).resolve().parents[1] / "wine" / "session.sh"
-# What ctest counts as a skipped test.
+SCRIPTS = Path(__file__).resolve().parents[1] / "wine"
+SESSION_SCRIPT, DESKTOP_SCRIPT, WINE_HOST_SCRIPT = (SCRIPTS / name for name in ("session.sh", "desktop.sh",
+                                                                                  "wine-host.sh"))
+# What a script's exit says of something this host cannot run, as ctest counts a skipped test.
 SKIPPED = 77
 
 WS_CAPTION = 0x00C00000
@@ -60,7 +61,7 @@ WINE = ENV["WINELOADER"]
 
 def host_runs_32_bit_code():
     """(whether this host runs 32-bit programs under Wine, why), as the session decides it."""
-    arch, why = subprocess.run([str(SESSION_SCRIPT), "host-arch"], check=True, capture_output=True, text=True,
+    arch, why = subprocess.run([str(WINE_HOST_SCRIPT), "host-arch"], check=True, capture_output=True, text=True,
                                timeout=60).stdout.strip().split(" ", 1)
     return arch == "win32", why
 
@@ -79,14 +80,6 @@ def why_no_32_bit_build_here():
     if not (WIN32_BIN / "Framelatch.exe").exists():
         return f"no 32-bit build in {WIN32_BIN}: build the windows preset first"
     return None
-
-
-def main():
-    """Runs the calling module's tests; exits with SKIPPED when every one was skipped."""
-    result = unittest.main(module="__main__", exit=False, verbosity=2).result
-    if not result.wasSuccessful():
-        sys.exit(1)
-    sys.exit(SKIPPED if result.testsRun and len(result.skipped) == result.testsRun else 0)
 
 
 def wait_until(condition, timeout=10.0, what="condition"):
@@ -155,7 +148,7 @@ def screenshot(path, crop=None):
     file, as the session's display or compositor gives it."""
     path = Path(path)
     path.parent.mkdir(parents=True, exist_ok=True)
-    subprocess.run([str(SESSION_SCRIPT), "screenshot", str(SESSION_STATE), str(path), *([crop] if crop else [])],
+    subprocess.run([str(DESKTOP_SCRIPT), "screenshot", str(SESSION_STATE), str(path), *([crop] if crop else [])],
                    check=True, timeout=60)
     return path
 

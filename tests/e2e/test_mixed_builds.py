@@ -1,8 +1,10 @@
 """The 32-bit and the 64-bit build together in one 64-bit prefix, as users run
 them: the recommended 32-bit Framelatch beside a 64-bit Dusk Vein, and the
 64-bit Framelatch beside a 32-bit one."""
+import unittest
+
 from harness import (BIN, COMMAND1, COMMAND2, FULL_FRAME, NOT_RUNNING, WIN32_BIN, WS_CAPTION, WS_MINIMIZEBOX,
-                     DesktopTest, key, main, wait_until, why_no_32_bit_build_here)
+                     DesktopTest, key, wait_until, why_no_32_bit_build_here)
 
 NO_MIN_BOX = FULL_FRAME & ~WS_MINIMIZEBOX
 
@@ -41,4 +43,4 @@ class MixedBuilds(DesktopTest):
 
 
 if __name__ == "__main__":
-    main()
+    unittest.main()

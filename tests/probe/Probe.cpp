@@ -11,6 +11,11 @@
 //   probe ping HWND           whether the window's thread answers within a second
 //   probe window-count PID    how many top-level windows the process has
 //   probe code-page           the ANSI code page this process runs with
+//   probe caption-height      the height of a title bar
+//   probe system-colour INDEX a system colour (GetSysColor), as "#RRGGBB"
+//   probe recalculate-frame HWND
+//                             has the stand-in target recalculate its frame
+//   probe click X Y           a left click at (X, Y) through SendInput
 //   probe run-shown SHOW PATH starts PATH as a launcher would that asks for
 //                             the show command SHOW (STARTF_USESHOWWINDOW),
 //                             and waits until it ends
@@ -444,59 +449,92 @@ int Click(int x, int y) {
     return sent == 3 ? 0 : 1;
 }
 
+// The stand-in's own messages.
+constexpr UINT HangMessage = WM_APP + 1, StyleChangeCountMessage = WM_APP + 2, RecalculateFrameMessage = WM_APP + 3;
+
+int Print(bool answer) {
+    Json json;
+    json.Bool(answer).Print();
+    return answer ? 0 : 1;
+}
+
+int StyleChanges(wchar_t** args) {
+    DWORD_PTR count = 0;
+    if (!SendMessageTimeoutW(ParseHandle(args[0]), StyleChangeCountMessage, 0, 0, SMTO_ABORTIFHUNG, 5000, &count)) {
+        return 1;
+    }
+    Json json;
+    json.Number(static_cast<long long>(count)).Print();
+    return 0;
+}
+
+// Whether the window's thread answers within a second: once it has, it has
+// handled every message sent to it before.
+int Ping(wchar_t** args) {
+    DWORD_PTR ignored = 0;
+    Print(SendMessageTimeoutW(ParseHandle(args[0]), WM_NULL, 0, 0, SMTO_NORMAL, 1000, &ignored) != 0);
+    return 0;
+}
+
+int PrintNumber(long long number) {
+    Json json;
+    json.Number(number).Print();
+    return 0;
+}
+
+// A system colour, as "#RRGGBB".
+int SystemColour(wchar_t** args) {
+    const COLORREF colour = GetSysColor(static_cast<int>(wcstol(args[0], nullptr, 10)));
+    wchar_t text[8];
+    swprintf(text, 8, L"#%02X%02X%02X", GetRValue(colour), GetGValue(colour), GetBValue(colour));
+    Json json;
+    json.Text(text).Print();
+    return 0;
+}
+
+struct Verb {
+    const wchar_t* name;
+    const wchar_t* arguments;  // as the usage names them
+    int count;                 // how many
+    int (*run)(wchar_t** args);
+};
+
+const Verb verbs[] = {
+    {L"windows", L"TITLE", 1, [](wchar_t** a) { return Windows(a[0]); }},
+    {L"boxes", L"", 0, [](wchar_t**) { return Boxes(); }},
+    {L"tooltips", L"", 0, [](wchar_t**) { return Tooltips(); }},
+    {L"resources", L"PATH", 1, [](wchar_t** a) { return Resources(a[0]); }},
+    {L"style-changes", L"HWND", 1, StyleChanges},
+    {L"hang", L"HWND MS", 2,
+     [](wchar_t** a) { return Print(PostMessageW(ParseHandle(a[0]), HangMessage, wcstoul(a[1], nullptr, 10), 0)); }},
+    {L"close", L"HWND", 1, [](wchar_t** a) { return Print(PostMessageW(ParseHandle(a[0]), WM_CLOSE, 0, 0)); }},
+    {L"recalculate-frame", L"HWND", 1,
+     [](wchar_t** a) { return Print(PostMessageW(ParseHandle(a[0]), RecalculateFrameMessage, 0, 0)); }},
+    {L"ping", L"HWND", 1, Ping},
+    {L"window-count", L"PID", 1, [](wchar_t** a) { return WindowCount(wcstoul(a[0], nullptr, 10)); }},
+    {L"code-page", L"", 0, [](wchar_t**) { return PrintNumber(GetACP()); }},
+    {L"caption-height", L"", 0, [](wchar_t**) { return PrintNumber(GetSystemMetrics(SM_CYCAPTION)); }},
+    {L"system-colour", L"INDEX", 1, SystemColour},
+    {L"run-shown", L"SHOW PATH", 2,
+     [](wchar_t** a) { return RunShown(static_cast<int>(wcstol(a[0], nullptr, 10)), a[1]); }},
+    {L"press-loop", L"FLTX TARGET N", 3,
+     [](wchar_t** a) {
+         return PressLoop(ParseHandle(a[0]), ParseHandle(a[1]), static_cast<int>(wcstol(a[2], nullptr, 10)));
+     }},
+    {L"click", L"X Y", 2, [](wchar_t** a) { return Click(wcstol(a[0], nullptr, 10), wcstol(a[1], nullptr, 10)); }},
+};
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
     // Real pixels, from any process: a reader of lower awareness gets sizes
     // and places scaled to its own DPI.
     if (!SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2)) SetProcessDPIAware();
-    const std::wstring command = argc > 1 ? argv[1] : L"";
-    if (command == L"windows" && argc == 3) return Windows(argv[2]);
-    if (command == L"boxes") return Boxes();
-    if (command == L"tooltips") return Tooltips();
-    if (command == L"resources" && argc == 3) return Resources(argv[2]);
-    if (command == L"style-changes" && argc == 3) {
-        DWORD_PTR count = 0;
-        if (!SendMessageTimeoutW(ParseHandle(argv[2]), WM_APP + 2, 0, 0, SMTO_ABORTIFHUNG, 5000, &count)) return 1;
-        Json json;
-        json.Number(static_cast<long long>(count)).Print();
-        return 0;
+    for (const Verb& verb : verbs) {
+        if (argc > 1 && std::wcscmp(argv[1], verb.name) == 0 && argc == verb.count + 2) return verb.run(argv + 2);
     }
-    if (command == L"ping" && argc == 3) {
-        DWORD_PTR ignored = 0;
-        Json json;
-        json.Bool(SendMessageTimeoutW(ParseHandle(argv[2]), WM_NULL, 0, 0, SMTO_NORMAL, 1000, &ignored) != 0).Print();
-        return 0;
-    }
-    if (command == L"window-count" && argc == 3) return WindowCount(wcstoul(argv[2], nullptr, 10));
-    if (command == L"code-page") {
-        Json json;
-        json.Number(GetACP()).Print();
-        return 0;
-    }
-    if (command == L"caption-height") {
-        Json json;
-        json.Number(GetSystemMetrics(SM_CYCAPTION)).Print();
-        return 0;
-    }
-    if (command == L"press-loop" && argc == 5) {
-        return PressLoop(ParseHandle(argv[2]), ParseHandle(argv[3]), static_cast<int>(wcstol(argv[4], nullptr, 10)));
-    }
-    if (command == L"run-shown" && argc == 4) return RunShown(static_cast<int>(wcstol(argv[2], nullptr, 10)), argv[3]);
-    if (command == L"click" && argc == 4) return Click(wcstol(argv[2], nullptr, 10), wcstol(argv[3], nullptr, 10));
-    if ((command == L"close" && argc == 3) || (command == L"hang" && argc == 4) ||
-        (command == L"recalculate-frame" && argc == 3)) {
-        // The stand-in's own messages: WM_APP + 1 hangs it, WM_APP + 3 has it recalculate its frame.
-        const bool posted = command == L"close"   ? PostMessageW(ParseHandle(argv[2]), WM_CLOSE, 0, 0)
-                            : command == L"hang" ? PostMessageW(ParseHandle(argv[2]), WM_APP + 1,
-                                                                wcstoul(argv[3], nullptr, 10), 0)
-                                                 : PostMessageW(ParseHandle(argv[2]), WM_APP + 3, 0, 0);
-        Json json;
-        json.Bool(posted).Print();
-        return posted ? 0 : 1;
-    }
-    fwprintf(stderr, L"usage: probe windows TITLE | boxes | tooltips | resources PATH | style-changes HWND | hang HWND MS | close HWND | ping HWND | window-count PID"
-             L" | code-page | caption-height | run-shown SHOW PATH | press-loop FLTX TARGET N | click X Y"
-             L" | recalculate-frame HWND\n");
+    fwprintf(stderr, L"usage: probe");
+    for (const Verb& verb : verbs) fwprintf(stderr, L"%ls %ls%ls%ls\n", &verb == verbs ? L"" : L"     |", verb.name,
+                                            *verb.arguments ? L" " : L"", verb.arguments);
     return 2;
 }

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Checks how the Wine session decides what this host runs, with stand-in
+# Checks how the Wine host check and the session decide what this host runs, with stand-in
 # loaders: one that starts, one that the kernel cannot execute (as a 32-bit
 # loader on a host without 32-bit support), and one that is not there.
 set -uo pipefail
-session=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/session.sh
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+session=$here/session.sh host=$here/wine-host.sh
 work=$(mktemp -d "${TMPDIR:-/tmp}/framelatch-host-arch.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
@@ -26,7 +27,7 @@ check() {
 
 # host-arch with the given 32-bit loader and override; output and status.
 host_arch() {
-    FRAMELATCH_WINE32_LOADER=$1 FRAMELATCH_WINE_ARCH=$2 "$session" host-arch 2>&1
+    FRAMELATCH_WINE32_LOADER=$1 FRAMELATCH_WINE_ARCH=$2 "$host" host-arch 2>&1
     echo "status $?"
 }
 
@@ -80,9 +81,9 @@ if version=$(dpkg-query -W -f='${Version}' libwine:amd64 2>/dev/null); then
     printf '#!/bin/sh\nexit 0\n' >"$home/wineserver64"
     chmod +x "$home/wine64" "$home/wineserver64"
     # Made as the script makes it now, so that it is taken as it is.
-    sed -n '/^make_wow64_wine() {/,/^}/p' "$session" | bash -c 'source /dev/stdin; declare -f make_wow64_wine' |
+    sed -n '/^make_wow64_wine() {/,/^}/p' "$host" | bash -c 'source /dev/stdin; declare -f make_wow64_wine' |
         sha256sum >"${home%/usr/lib/wine}/.made-by"
-    output=$(XDG_CACHE_HOME=$work/cache FRAMELATCH_WINE64_LOADER=$work/starts-10 "$session" wow64 2>&1)
+    output=$(XDG_CACHE_HOME=$work/cache FRAMELATCH_WINE64_LOADER=$work/starts-10 "$host" wow64 2>&1)
     status=$?
     check "a WoW64 Wine that runs no 32-bit program here says so in one line, with Wine's own words" \
         "session: the WoW64 Wine (${home%/usr/lib/wine}) does not run 32-bit programs on this host \

@@ -1,0 +1,30 @@
+"""Runs test modules as ctest asks (`run.py MODULE...`), verbosely, and adds
+each skip, with its test and reason, to the file that $FRAMELATCH_SKIP_LOG
+names, where the run's last line counts them. Exits with 77 (what ctest
+counts as a skipped test) when every test was skipped."""
+import os
+import sys
+import unittest
+
+SKIPPED = 77
+
+
+class SkipRecordingResult(unittest.TextTestResult):
+    def addSkip(self, test, reason):
+        super().addSkip(test, reason)
+        log = os.environ.get("FRAMELATCH_SKIP_LOG")
+        if log:
+            with open(log, "a", encoding="utf-8") as skips:
+                skips.write(f"{test.id()}\t{' '.join(reason.split())}\n")
+
+
+def main(modules):
+    suite = unittest.defaultTestLoader.loadTestsFromNames(modules)
+    result = unittest.TextTestRunner(verbosity=2, resultclass=SkipRecordingResult).run(suite)
+    if not result.wasSuccessful():
+        return 1
+    return SKIPPED if result.testsRun and len(result.skipped) >= result.testsRun else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
