@@ -11,8 +11,8 @@ from harness import (BS_DEFPUSHBUTTON, BS_TYPEMASK, COMMAND1, COMMAND2, FULL_FRA
                      WS_EX_TOPMOST, WS_MAXIMIZEBOX, WS_MINIMIZEBOX, WS_POPUP, WS_SYSMENU,
                      WS_TABSTOP, WS_THICKFRAME, BIN, ENV, DesktopTest, centre, click, key, probe, wait_until,
                      windows_path, xdotool)
-from test_program_file import (ARCH, ThrowawaySigner, make_release, signed_program, verify_signature,
-                               why_no_signing_tools)
+from signing_authority import ThrowawaySigner, signed_program, verify_signature, why_no_signing_tools
+from test_program_file import ARCH, make_release
 
 NO_MIN_BOX = FULL_FRAME & ~WS_MINIMIZEBOX
 NO_TITLE_BAR = FULL_FRAME & ~WS_CAPTION
