@@ -11,8 +11,18 @@
 # if missing), Debian's package mirror, and about 5 GB of disk. The root is
 # kept in $FRAMELATCH_DEBIAN_ROOTS/debian<release> (default /var/tmp/framelatch-debian<release>)
 # between runs and made anew when what is installed in it would change: the
-# way it is made, or scripts/install-deps.sh. systemd-nspawn gives it a /dev
-# and /proc of its own, so nothing of this machine is mounted into it.
+# way it is made, or scripts/install-deps.sh; a kept root is brought up to date
+# with its release (apt-get full-upgrade) at the start of every run, and a
+# failed upgrade fails the run.
+#
+# What the root shares with this machine: the kernel (and whether it runs 32-bit
+# code); the network namespace (interfaces, loopback ports, abstract Unix
+# sockets such as X's and D-Bus's @-addresses), since the install and the WoW64
+# Wine fetch packages; the clock; and this repository, bound read-only for the
+# clone. systemd-nspawn gives it its own mount, PID, IPC and UTS namespaces, a
+# /dev and /proc of its own and its own /tmp (a tmpfs), so no file of this
+# machine is mounted into it, and nothing in it sees or signals this machine's
+# processes. The tests' own displays, buses and prefixes live in that /tmp.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 repo=$PWD
@@ -58,8 +68,9 @@ sources="deb $mirror $codename main
 deb $mirror $codename-updates main
 deb $security $codename-security main"
 # CI proves the desktops' window managers on Debian 13: GNOME's, KDE Plasma's, Xfce's.
-desktops=
-[ "$release" -lt 13 ] || desktops=FRAMELATCH_DESKTOP_WINDOW_MANAGERS=1
+# There every one of them must run: one that cannot start fails the run.
+desktops= required=
+[ "$release" -lt 13 ] || desktops=FRAMELATCH_DESKTOP_WINDOW_MANAGERS=1 required=FRAMELATCH_REQUIRED_WINDOW_MANAGERS=all
 key=$(printf '%s\n' "$recipe" "$sources" "$desktops" | cat - scripts/install-deps.sh | sha256sum | cut -d' ' -f1)
 
 # Deletes a folder, but never one with anything mounted at or below it: a
@@ -122,14 +133,14 @@ if [ "$(cat "$root/.framelatch-key" 2>/dev/null)" != "$key" ]; then
         { tail -n 20 "$base/install.log" >&2; fail "the install step failed in the Debian $release root"; }
     in_root apt-get clean
     echo "$key" >"$root/.framelatch-key"
-elif [ -e "$base/without-security" ]; then
-    # Made while the security index could not be read: its updates, once it can.
+else
+    # Kept: brought up to date with its release, as a newcomer's machine is
+    # (and with the security suite again, once its index can be read).
     read_suites
-    if [ ! -e "$base/without-security" ]; then
-        in_root apt-get -y upgrade >"$base/upgrade.log" 2>&1 ||
-            { tail -n 20 "$base/upgrade.log" >&2; fail "the security updates cannot be installed in the root"; }
-        in_root apt-get clean
-    fi
+    echo "$me: bringing the kept root up to date (log: $base/upgrade.log)"
+    in_root apt-get -y full-upgrade >"$base/upgrade.log" 2>&1 </dev/null ||
+        { tail -n 20 "$base/upgrade.log" >&2; fail "the kept root cannot be brought up to date (apt-get full-upgrade)"; }
+    in_root apt-get clean
 fi
 
 # The line in which test.sh says which builds ran under Wine (nspawn may say
@@ -147,7 +158,7 @@ log=$base/test.log
 echo "$me: Debian $(cat "$root/etc/debian_version"), testing commit $(git -c safe.directory="$repo" rev-parse --short HEAD)"
 # A clean clone inside, then the README's test command, as a newcomer there runs it.
 if ! in_root --bind-ro="$repo:/mnt/framelatch-source" \
-    ${FRAMELATCH_WINE_ARCH:+--setenv=FRAMELATCH_WINE_ARCH=$FRAMELATCH_WINE_ARCH} \
+    ${FRAMELATCH_WINE_ARCH:+--setenv=FRAMELATCH_WINE_ARCH=$FRAMELATCH_WINE_ARCH} ${required:+--setenv="$required"} \
     /bin/bash -c 'git -c safe.directory="*" clone -q /mnt/framelatch-source /root/framelatch &&
                   cd /root/framelatch && ./scripts/test.sh' 2>&1 | tee "$log"; then
     fail "the tests failed in the Debian $release root: $(summary)"

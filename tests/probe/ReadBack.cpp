@@ -1,0 +1,359 @@
+// What the probe reads back of the desktop: windows, message boxes,
+// tooltips, a file's resources, each printed as JSON.
+#include <windows.h>
+
+#include "ToolSupport.h"
+
+#include <cstdlib>
+#include <cwchar>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "Json.h"
+#include "Verbs.h"
+
+
+namespace {
+
+// The window's own text, read without sending it a message, so a window
+// whose thread is busy cannot hold the probe up.
+std::wstring TextOf(HWND window) {
+    wchar_t buffer[512]{};
+    InternalGetWindowText(window, buffer, 512);
+    return buffer;
+}
+
+// The text a window answers WM_GETTEXT with: for a tooltip, its current tip.
+std::wstring AnsweredTextOf(HWND window) {
+    wchar_t buffer[512]{};
+    DWORD_PTR length = 0;
+    SendMessageTimeoutW(window, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(buffer), SMTO_ABORTIFHUNG, 2000, &length);
+    return buffer;
+}
+
+std::wstring ClassOf(HWND window) {
+    wchar_t buffer[256]{};
+    GetClassNameW(window, buffer, 256);
+    return buffer;
+}
+
+BOOL CALLBACK CollectWindow(HWND window, LPARAM list) {
+    reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
+    return TRUE;
+}
+
+std::vector<HWND> TopLevelWindows() {
+    std::vector<HWND> windows;
+    EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&windows));
+    return windows;
+}
+
+BOOL CALLBACK CollectResourceId(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR list) {
+    reinterpret_cast<std::vector<long long>*>(list)->push_back(
+        IS_INTRESOURCE(name) ? static_cast<long long>(reinterpret_cast<UINT_PTR>(name)) : -1);
+    return TRUE;
+}
+
+long long Handle(HWND window) { return static_cast<long long>(reinterpret_cast<UINT_PTR>(window)); }
+
+void DescribeCommon(Json& json, HWND window) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    RECT frame{};
+    GetWindowRect(window, &frame);
+    json.Key("hwnd").Number(Handle(window));
+    json.Key("pid").Number(pid);
+    json.Key("className").Text(ClassOf(window));
+    json.Key("text").Text(TextOf(window));
+    json.Key("style").Number(static_cast<DWORD>(GetWindowLongW(window, GWL_STYLE)));
+    json.Key("exStyle").Number(static_cast<DWORD>(GetWindowLongW(window, GWL_EXSTYLE)));
+    json.Key("visible").Bool(IsWindowVisible(window));
+    json.Key("enabled").Bool(IsWindowEnabled(window));
+    json.Key("screenRect").Rect(frame);
+}
+
+// How the window scales: the DPI awareness it was created with. (Wine 8 does
+// not tell per-monitor v2 from v1; the manifest test checks which is asked for.)
+const wchar_t* DpiAwarenessOf(HWND window) {
+    switch (GetAwarenessFromDpiAwarenessContext(GetWindowDpiAwarenessContext(window))) {
+    case DPI_AWARENESS_UNAWARE:
+        return L"unaware";
+    case DPI_AWARENESS_SYSTEM_AWARE:
+        return L"system";
+    case DPI_AWARENESS_PER_MONITOR_AWARE:
+        return L"per-monitor";
+    default:
+        return L"invalid";
+    }
+}
+
+// 32 or 64: the kind of program that owns a window (0 when it cannot be told).
+int BitsOfProcess(DWORD pid) {
+    BOOL probeIsWow64 = FALSE;
+    IsWow64Process(GetCurrentProcess(), &probeIsWow64);
+    const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (!process) return 0;
+    BOOL isWow64 = FALSE;
+    const BOOL known = IsWow64Process(process, &isWow64);
+    CloseHandle(process);
+    if (!known) return 0;
+    if (isWow64) return 32;
+    // Not under WoW64: a program native to this system, which is 64-bit if this probe is, or runs under WoW64.
+    return (sizeof(void*) == 8 || probeIsWow64) ? 64 : 32;
+}
+
+void DescribeWindow(Json& json, HWND window) {
+    json.Open('{');
+    DescribeCommon(json, window);
+    RECT client{};
+    GetClientRect(window, &client);
+    POINT origin{0, 0};
+    ClientToScreen(window, &origin);
+    json.Key("clientSize").Open('[').Number(client.right).Number(client.bottom).Close(']');
+    json.Key("clientOrigin").Open('[').Number(origin.x).Number(origin.y).Close(']');
+    json.Key("owner").Number(Handle(GetWindow(window, GW_OWNER)));
+    json.Key("iconic").Bool(IsIconic(window));
+    json.Key("zoomed").Bool(IsZoomed(window));
+    json.Key("dpiAwareness").Text(DpiAwarenessOf(window));
+    json.Key("dpi").Number(GetDpiForWindow(window));
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    json.Key("bits").Number(BitsOfProcess(pid));
+
+    GUITHREADINFO thread{};
+    thread.cbSize = sizeof(thread);
+    GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &thread);
+    json.Key("active").Bool(thread.hwndActive == window);
+    json.Key("focus").Number(thread.hwndFocus && IsChild(window, thread.hwndFocus) ? GetDlgCtrlID(thread.hwndFocus)
+                                                                                   : 0);
+    json.Key("foreground").Bool(GetForegroundWindow() == window);
+
+    // Children in z-order, which is also the tab order.
+    json.Key("children").Open('[');
+    for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        json.Open('{');
+        DescribeCommon(json, child);
+        RECT rect{};
+        GetWindowRect(child, &rect);
+        MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&rect), 2);
+        json.Key("id").Number(GetDlgCtrlID(child));
+        json.Key("clientRect").Rect(rect);
+        DWORD_PTR font = 0;
+        SendMessageTimeoutW(child, WM_GETFONT, 0, 0, SMTO_ABORTIFHUNG, 2000, &font);
+        json.Key("hasFont").Bool(font != 0);
+        json.Close('}');
+    }
+    json.Close(']');
+    json.Close('}');
+}
+
+// A 32-bit top-down bitmap of `width` x `height`, drawn into through `dc`.
+class Canvas {
+public:
+    Canvas(int width, int height) : width_(width), height_(height), dc_(CreateCompatibleDC(nullptr)) {
+        BITMAPINFO info{};
+        info.bmiHeader.biSize = sizeof(info.bmiHeader);
+        info.bmiHeader.biWidth = width;
+        info.bmiHeader.biHeight = -height;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        bitmap_ = CreateDIBSection(dc_, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&pixels_), nullptr, 0);
+        old_ = SelectObject(dc_, bitmap_);
+    }
+    ~Canvas() {
+        SelectObject(dc_, old_);
+        DeleteObject(bitmap_);
+        DeleteDC(dc_);
+    }
+    Canvas(const Canvas&) = delete;
+    Canvas& operator=(const Canvas&) = delete;
+
+    HDC Dc() const { return dc_; }
+    DWORD Pixel(int x, int y) const { return pixels_[y * width_ + x] & 0xFFFFFF; }
+    void Fill(DWORD colour) {
+        for (int i = 0; i < width_ * height_; ++i) pixels_[i] = colour;
+    }
+    long long Distance(const Canvas& other) const {
+        long long sum = 0;
+        for (int i = 0; i < width_ * height_; ++i) {
+            for (int shift = 0; shift < 24; shift += 8) {
+                sum += std::abs(static_cast<int>((pixels_[i] >> shift) & 0xFF) -
+                                static_cast<int>((other.pixels_[i] >> shift) & 0xFF));
+            }
+        }
+        return sum;
+    }
+
+private:
+    int width_;
+    int height_;
+    HDC dc_;
+    HBITMAP bitmap_ = nullptr;
+    HGDIOBJ old_ = nullptr;
+    DWORD* pixels_ = nullptr;
+};
+
+// Which standard icon the control shows on screen: the one whose picture,
+// drawn over the control's background, is nearest to the screen's pixels.
+std::wstring IconShownBy(HWND control) {
+    RECT rect{};
+    GetWindowRect(control, &rect);
+    const int width = rect.right - rect.left;
+    const int height = rect.bottom - rect.top;
+    if (width <= 0 || height <= 0) return L"";
+
+    Canvas shown(width, height);
+    HDC screen = GetDC(nullptr);
+    BitBlt(shown.Dc(), 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
+    ReleaseDC(nullptr, screen);
+
+    struct Candidate {
+        const wchar_t* name;
+        WORD id;
+    };
+    const Candidate candidates[] = {{L"hand", 32513}, {L"question", 32514}, {L"exclamation", 32515},
+                                    {L"asterisk", 32516}};
+    std::wstring best;
+    long long bestDistance = -1;
+    for (const Candidate& candidate : candidates) {
+        Canvas drawn(width, height);
+        drawn.Fill(shown.Pixel(0, 0));
+        DrawIconEx(drawn.Dc(), 0, 0, LoadIconW(nullptr, MAKEINTRESOURCEW(candidate.id)), 0, 0, 0, nullptr,
+                   DI_NORMAL | DI_DEFAULTSIZE);
+        const long long distance = shown.Distance(drawn);
+        if (bestDistance < 0 || distance < bestDistance) {
+            bestDistance = distance;
+            best = candidate.name;
+        }
+    }
+    return best;
+}
+
+}  // namespace
+
+int Windows(const wchar_t* title) {
+    Json json;
+    json.Open('[');
+    for (HWND window : TopLevelWindows()) {
+        if (TextOf(window) == title) DescribeWindow(json, window);
+    }
+    json.Close(']').Print();
+    return 0;
+}
+
+int Boxes() {
+    Json json;
+    json.Open('[');
+    for (HWND window : TopLevelWindows()) {
+        if (ClassOf(window) != L"#32770" || !IsWindowVisible(window)) continue;
+        json.Open('{');
+        DescribeCommon(json, window);
+        json.Key("owner").Number(Handle(GetWindow(window, GW_OWNER)));
+        HWND message = GetDlgItem(window, 0xFFFF);
+        json.Key("message").Text(message ? AnsweredTextOf(message) : L"");
+        json.Key("buttons").Open('[');
+        for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+            if (ClassOf(child) == L"Button" && IsWindowVisible(child)) {
+                json.Open('{').Key("id").Number(GetDlgCtrlID(child)).Key("text").Text(TextOf(child)).Close('}');
+            }
+        }
+        json.Close(']');
+        HWND icon = GetDlgItem(window, 0x0440);
+        json.Key("icon").Text(icon ? IconShownBy(icon) : L"");
+        json.Close('}');
+    }
+    json.Close(']').Print();
+    return 0;
+}
+
+int Tooltips() {
+    Json json;
+    json.Open('[');
+    for (HWND window : TopLevelWindows()) {
+        if (ClassOf(window) != L"tooltips_class32") continue;
+        json.Open('{');
+        DescribeCommon(json, window);
+        json.Key("tip").Text(AnsweredTextOf(window));
+        json.Key("owner").Number(Handle(GetWindow(window, GW_OWNER)));
+        json.Close('}');
+    }
+    json.Close(']').Print();
+    return 0;
+}
+
+int Resources(const wchar_t* path) {
+    HMODULE module = LoadLibraryExW(path, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    if (!module) return 1;
+    Json json;
+    json.Open('{');
+    for (LPCWSTR type : {RT_GROUP_ICON, RT_ICON}) {
+        std::vector<long long> ids;
+        EnumResourceNamesW(module, type, CollectResourceId, reinterpret_cast<LONG_PTR>(&ids));
+        json.Key(type == RT_ICON ? "iconIds" : "groupIconIds").Open('[');
+        for (long long id : ids) json.Number(id);
+        json.Close(']');
+    }
+
+    // The images of icon group 1, as its directory and the images describe them.
+    json.Key("group1").Open('[');
+    if (HRSRC group = FindResourceW(module, MAKEINTRESOURCEW(1), RT_GROUP_ICON)) {
+        const auto* bytes = static_cast<const BYTE*>(LockResource(LoadResource(module, group)));
+        const WORD count = *reinterpret_cast<const WORD*>(bytes + 4);
+        for (WORD i = 0; i < count; ++i) {
+            const BYTE* entry = bytes + 6 + 14 * i;
+            const WORD imageId = *reinterpret_cast<const WORD*>(entry + 12);
+            json.Open('{');
+            json.Key("width").Number(entry[0] ? entry[0] : 256).Key("height").Number(entry[1] ? entry[1] : 256);
+            json.Key("bitCount").Number(*reinterpret_cast<const WORD*>(entry + 6));
+            if (HRSRC image = FindResourceW(module, MAKEINTRESOURCEW(imageId), RT_ICON)) {
+                const auto* header = static_cast<const BITMAPINFOHEADER*>(LockResource(LoadResource(module, image)));
+                json.Key("imageBitCount").Number(header->biBitCount);
+                json.Key("imageWidth").Number(header->biWidth).Key("imageHeight").Number(header->biHeight / 2);
+            }
+            json.Close('}');
+        }
+    }
+    json.Close(']');
+
+    json.Key("manifest").Bool(FindResourceW(module, MAKEINTRESOURCEW(1), RT_MANIFEST) != nullptr);
+    FreeLibrary(module);
+
+    json.Key("version").Open('{');
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(path, &ignored);
+    std::vector<BYTE> info(size);
+    if (size && GetFileVersionInfoW(path, 0, size, info.data())) {
+        for (const wchar_t* name : {L"ProductName", L"FileDescription", L"FileVersion", L"ProductVersion"}) {
+            wchar_t query[64];
+            swprintf(query, 64, L"\\StringFileInfo\\040904B0\\%ls", name);
+            wchar_t* value = nullptr;
+            UINT length = 0;
+            if (VerQueryValueW(info.data(), query, reinterpret_cast<void**>(&value), &length) && value) {
+                char key[32];
+                WideCharToMultiByte(CP_UTF8, 0, name, -1, key, sizeof(key), nullptr, nullptr);
+                json.Key(key).Text(value);
+            }
+        }
+    }
+    json.Close('}');
+    json.Close('}').Print();
+    return 0;
+}
+
+BOOL CALLBACK CountWindowOfProcess(HWND window, LPARAM parameter) {
+    auto* count = reinterpret_cast<std::pair<DWORD, int>*>(parameter);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid == count->first) ++count->second;
+    return TRUE;
+}
+
+int WindowCount(DWORD pid) {
+    std::pair<DWORD, int> count{pid, 0};
+    EnumWindows(CountWindowOfProcess, reinterpret_cast<LPARAM>(&count));
+    Json json;
+    json.Number(count.second).Print();
+    return 0;
+}
+
