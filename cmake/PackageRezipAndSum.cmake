@@ -21,18 +21,24 @@ foreach(package IN LISTS CPACK_PACKAGE_FILES)
 endforeach()
 
 # The other build's zip belongs to this release only if it is signed as this
-# one is: a signed and an unsigned build side by side would be half a signed
-# release. Such a zip is removed, to be made again the same way.
+# one is, and a signed one only if its signature verifies here and now, as this
+# build's did: a signed and an unsigned build side by side would be half a
+# signed release, and a signature checked only when it was made may be revoked
+# since, or made for another authority. Any other zip is removed, to be made
+# again the same way.
 file(GLOB packages "${CPACK_PACKAGE_DIRECTORY}/${CPACK_FRAMELATCH_ZIP_PATTERN}")
 list(GET CPACK_PACKAGE_FILES 0 this_package)
-execute_process(COMMAND "${CPACK_FRAMELATCH_PYTHON}" "${CPACK_FRAMELATCH_SIGN_PROGRAM}" signed "${this_package}"
-                RESULT_VARIABLE this_unsigned)
+get_filename_component(this_name "${this_package}" NAME)
 foreach(package IN LISTS packages)
-  execute_process(COMMAND "${CPACK_FRAMELATCH_PYTHON}" "${CPACK_FRAMELATCH_SIGN_PROGRAM}" signed "${package}"
-                  RESULT_VARIABLE unsigned)
-  if(NOT unsigned EQUAL this_unsigned)
-    get_filename_component(name "${package}" NAME)
-    message(WARNING "Removed ${name}: it is signed differently from this build; make it again the same way")
+  get_filename_component(name "${package}" NAME)
+  if(name STREQUAL this_name)
+    continue()
+  endif()
+  execute_process(COMMAND "${CPACK_FRAMELATCH_PYTHON}" "${CPACK_FRAMELATCH_SIGN_PROGRAM}" belongs
+                  "${this_package}" "${package}" RESULT_VARIABLE other)
+  if(NOT other EQUAL 0)
+    message(WARNING "Removed ${name}: it is signed differently from this build, or its signature does not verify "
+                    "now; make it again the same way")
     file(REMOVE "${package}")
     list(REMOVE_ITEM packages "${package}")
   endif()

@@ -2,8 +2,11 @@
 """Signs a release's Framelatch.exe with Authenticode (SHA-256) and proves the
 signature, or fails: a release is signed whole or not at all.
 
-    sign-program.py sign FILE          sign FILE in place where signing is asked for
-    sign-program.py signed FILE.zip    exit 0 if the zip's Framelatch.exe is signed
+    sign-program.py sign FILE              sign FILE in place where signing is asked for
+    sign-program.py belongs THIS.zip OTHER.zip
+                                           exit 0 if OTHER (another build's zip) belongs
+                                           to THIS one's release: both unsigned, or
+                                           both signed and OTHER's signature verifies
 
 Signing is asked for by the environment, so that neither the key nor its
 password reaches a command line, a build log or the repository. One way:
@@ -24,25 +27,48 @@ program name) and FRAMELATCH_SIGN_TIMESTAMP_URL (an RFC 3161 server, so the
 signature outlives the certificate), with FRAMELATCH_SIGN_TIMESTAMP_CA to verify
 its answer where the system's certificates do not.
 
-The signature's certificates are checked against their issuers' CRLs here, the
-same whatever osslsigncode does of its own: fetched from the addresses the
-certificates name, or read from FRAMELATCH_SIGN_CRL (PEM or DER CRLs, fetched
+The step trusts nothing it has not verified. It reads the signature with a
+CMS parser: the signer is the certificate its SignerInfo names (issuer and
+serial number), and so is its timestamp's. It builds each one's chain to a root
+of FRAMELATCH_SIGN_CA (FRAMELATCH_SIGN_TIMESTAMP_CA, or the system's roots, for
+the timestamp), from the certificates carried in the signature and those in the
+file, and verifies it before anything is fetched. Then every certificate below
+a root on those chains, the intermediates' as well as the signer's, is checked
+against its issuer's CRL, the same whatever osslsigncode would do of its own
+(2.6 and later fetch the signer's CRL themselves; 2.8 and later are told not
+to): fetched from the http or https addresses the certificates name (no other
+scheme is opened, redirects go to those only, an answer of at most 32 MiB
+within 60 s), or read from FRAMELATCH_SIGN_CRL (PEM or DER CRLs, fetched
 beforehand) on a machine that cannot reach them. A key that is not RSA is
 refused, as Smart App Control refuses its signatures, unless
 FRAMELATCH_SIGN_ALLOW_NON_RSA=1 says the release is not meant for it."""
+import http.client
 import os
 import re
 import shlex
 import shutil
+import ssl
 import subprocess
 import sys
 import tempfile
+import time
+import urllib.parse
 import urllib.request
 import zipfile
 from pathlib import Path
 
+try:
+    from asn1crypto import cms, crl, pem, x509
+except ImportError:
+    sys.exit("sign-program: python3-asn1crypto is not installed (scripts/install-deps.sh installs it)")
+
 WAYS = ("FRAMELATCH_SIGN_PKCS12", "FRAMELATCH_SIGN_PKCS11_MODULE", "FRAMELATCH_SIGN_COMMAND")
 PROGRAM_NAME = "Framelatch"
+# What every program this step runs gets: the environment without the password,
+# which reaches osslsigncode on its standard input only.
+CHILD_ENV = {name: value for name, value in os.environ.items() if name != "FRAMELATCH_SIGN_PASSWORD"}
+# How long signing may take (a token may wait for its owner's touch), and anything else.
+SIGNING_SECONDS, TOOL_SECONDS = 600, 120
 
 
 class SigningFailed(Exception):
@@ -98,8 +124,12 @@ def what_went_wrong(output):
     return None
 
 
-def run_osslsigncode(arguments, secret=None):
-    result = subprocess.run(["osslsigncode", *arguments], input=secret, capture_output=True, text=True)
+def run_osslsigncode(arguments, secret=None, seconds=TOOL_SECONDS):
+    try:
+        result = subprocess.run(["osslsigncode", *arguments], input=secret, capture_output=True, text=True,
+                                env=CHILD_ENV, timeout=seconds)
+    except subprocess.TimeoutExpired:
+        raise SigningFailed(f"osslsigncode {arguments[0]} did not finish within {seconds} s") from None
     return result.returncode, result.stdout + result.stderr
 
 
@@ -122,24 +152,35 @@ def sign_with_osslsigncode(path, way):
         # A path rather than "-", which osslsigncode 2.5 (Debian 12's) cannot read from.
         options += ["-readpass", "/dev/stdin"]
     signed = path.with_name(path.name + ".signed")
-    status, output = run_osslsigncode(["sign", *key, *options, "-in", str(path), "-out", str(signed)], secret)
+    try:
+        status, output = run_osslsigncode(["sign", *key, *options, "-in", str(path), "-out", str(signed)], secret,
+                                          SIGNING_SECONDS)
+    finally:
+        if not signed.exists() or signed.stat().st_size == 0:
+            signed.unlink(missing_ok=True)
     if status != 0:
         signed.unlink(missing_ok=True)
-        raise SigningFailed(f"osslsigncode could not sign {path.name}: "
-                            f"{what_went_wrong(output) or 'see its output'}\n{output.strip()}")
+        raise SigningFailed(f"osslsigncode could not sign {path.name}: {what_went_wrong(output) or last_words(output)}")
     signed.replace(path)
 
 
 def sign_with_command(path):
     command = shlex.split(os.environ["FRAMELATCH_SIGN_COMMAND"]) + [str(path)]
-    result = subprocess.run(command, capture_output=True, text=True)
+    try:
+        result = subprocess.run(command, capture_output=True, text=True, env=CHILD_ENV, timeout=SIGNING_SECONDS)
+    except subprocess.TimeoutExpired:
+        raise SigningFailed(f"the signing command did not finish within {SIGNING_SECONDS} s") from None
+    except OSError as error:
+        raise SigningFailed(f"the signing command cannot be run: {error.strerror}") from None
     if result.returncode != 0:
-        raise SigningFailed(f"the signing command exited with {result.returncode}\n"
-                            f"{(result.stdout + result.stderr).strip()}")
+        raise SigningFailed(f"the signing command exited with {result.returncode}: "
+                            f"{last_words(result.stdout + result.stderr)}")
 
 
 def verify(path):
-    """Holds the signed file to what a release needs, or says what it lacks."""
+    """Holds the signed file to what a release needs, or says what it lacks.
+    Nothing is fetched before the chains are verified, and then only the CRLs
+    of the certificates on them."""
     data = path.read_bytes()
     start, size = certificate_table(data)
     if size == 0:
@@ -148,30 +189,28 @@ def verify(path):
         raise SigningFailed(f"{path.name} has {len(data) - start - size} bytes after its signature, "
                             "outside what the signature's digest covers")
     with tempfile.TemporaryDirectory() as folder:
-        chain = SignatureChain(path, Path(folder))
-        chain.fetch_crls()
-        output = verify_with_osslsigncode(path, chain)
-        # Each certificate on its own as well, so that a refusal names it.
-        chain.check_revocation()
-        signer = re.search(r"Signer's certificate:.*?Serial\s*:\s*([0-9A-Fa-f]+)", output, re.S)
-        chain.check_key(signer.group(1) if signer else "")
+        signature = Signature(data[start + 8:start + size])
+        chains = [Chain(role, signer, pool, roots, Path(folder))
+                  for role, signer, pool, roots in signature.signers()]
+        revocation = Revocation(chains, Path(folder))
+        revocation.check()
+        verify_with_osslsigncode(path, revocation)
+        check_key(signature.signer)
 
 
-def verify_with_osslsigncode(path, chain):
+def verify_with_osslsigncode(path, revocation):
     arguments = ["verify", "-CAfile", os.environ["FRAMELATCH_SIGN_CA"], "-in", str(path)]
     if fetches_crls_itself():
         # It is given the CRLs instead: the same ones, whatever its version.
         arguments.append("-ignore-cdp")
-    if chain.covered:
-        arguments += ["-CRLfile", str(chain.crl_file), "-TSA-CRLfile", str(chain.crl_file)]
+    if revocation.covered:
+        arguments += ["-CRLfile", str(revocation.crl_file), "-TSA-CRLfile", str(revocation.crl_file)]
     if timestamp_ca := setting("FRAMELATCH_SIGN_TIMESTAMP_CA"):
         arguments += ["-TSA-CAfile", timestamp_ca]
     status, output = run_osslsigncode(arguments)
     if status != 0 or "Signature verification: ok" not in output:
-        reason = what_went_wrong(output) or "see osslsigncode"
-        if "certificate revoked" in output:
-            reason = f"a certificate of the signature is revoked (by the CRL from {chain.crl_source})"
-        raise SigningFailed(f"the signature of {path.name} does not verify: {reason}\n{output.strip()}")
+        raise SigningFailed(f"the signature of {path.name} does not verify: "
+                            f"{what_went_wrong(output) or last_words(output)}")
     digests = set(re.findall(r"(?:Current|Calculated) message digest\s*:\s*(\S+)", output))
     if len(digests) != 1:
         raise SigningFailed(f"the signature's digest of {path.name} is not the file's")
@@ -187,142 +226,315 @@ def verify_with_osslsigncode(path, chain):
 
 
 def fetches_crls_itself():
-    """Whether this osslsigncode fetches CRLs while it verifies (2.8 and later)."""
-    result = subprocess.run(["osslsigncode", "verify", "--help"], capture_output=True, text=True)
+    """Whether this osslsigncode can be told not to fetch CRLs while it verifies
+    (2.8 and later; 2.6 and 2.7 fetch the signer's, from the address its
+    certificate names, once its chain is verified here)."""
+    result = subprocess.run(["osslsigncode", "verify", "--help"], capture_output=True, text=True, env=CHILD_ENV,
+                            timeout=60)
     return "-ignore-cdp" in result.stdout + result.stderr
 
 
 def openssl(*arguments, data=None):
-    result = subprocess.run(["openssl", *map(str, arguments)], input=data, capture_output=True)
+    try:
+        result = subprocess.run(["openssl", *map(str, arguments)], input=data, capture_output=True, env=CHILD_ENV,
+                                timeout=120)
+    except subprocess.TimeoutExpired:
+        raise SigningFailed(f"openssl {arguments[0]} did not finish within 120 s") from None
     return result.returncode, result.stdout.decode(errors="replace") + result.stderr.decode(errors="replace")
 
 
-def as_pem_crls(data, source):
-    """CRLs in PEM, from PEM or DER bytes."""
-    if b"-----BEGIN X509 CRL-----" in data:
-        return data.decode("ascii", errors="replace")
-    status, pem = openssl("crl", "-inform", "DER", "-outform", "PEM", data=data)
-    if status != 0:
+def last_words(output):
+    """A tool's last line that says something, for a failure it gives no known reason for."""
+    lines = [line.strip() for line in output.splitlines() if line.strip()]
+    return f"it said \"{lines[-1]}\"" if lines else "it said nothing"
+
+
+def name_of(certificate):
+    return certificate.subject.human_friendly
+
+
+def certificates_in(data, source):
+    """The certificates in PEM or DER bytes."""
+    try:
+        if pem.detect(data):
+            return [x509.Certificate.load(der) for kind, _, der in pem.unarmor(data, multiple=True)
+                    if kind == "CERTIFICATE"]
+        return [x509.Certificate.load(data)]
+    except ValueError:
+        raise SigningFailed(f"{source} holds no certificates (neither PEM nor DER)") from None
+
+
+def crls_in(data, source):
+    """The CRLs in PEM or DER bytes."""
+    try:
+        if pem.detect(data):
+            found = [crl.CertificateList.load(der) for kind, _, der in pem.unarmor(data, multiple=True)
+                     if kind == "X509 CRL"]
+        else:
+            found = [crl.CertificateList.load(data)]
+            found[0].native        # parsed whole, so that bytes that are no CRL fail here
+    except ValueError:
+        found = []
+    if not found:
         raise SigningFailed(f"{source} holds no CRL (neither PEM nor DER)")
-    return pem
+    return found
 
 
-class SignatureChain:
-    """The certificates a signed file carries, the signer's and its timestamp's,
-    held to what Windows checks of them beyond the chain: the signer's key, and
-    revocation."""
+def read_certificates(name):
+    try:
+        return certificates_in(Path(os.environ[name]).read_bytes(), name)
+    except OSError as error:
+        raise SigningFailed(f"{name} cannot be read: {error.strerror}") from None
 
-    PEM = r"-----BEGIN CERTIFICATE-----.*?-----END CERTIFICATE-----\n"
 
-    def __init__(self, path, folder):
-        self.crl_file = folder / "crls.pem"
-        self.crl_source, self.covered = None, []
-        # The certificate table's one entry: an 8-byte header, then the signature.
-        data = path.read_bytes()
-        start, size = certificate_table(data)
-        der = data[start + 8:start + size]
-        signature = folder / "signature.der"
-        signature.write_bytes(der)
-        # The signer's own SignedData comes first; a timestamp's is nested in it.
-        lines = openssl("asn1parse", "-inform", "DER", "-in", signature)[1].splitlines()
-        self.certificates = []     # (file, the roots it is to verify against, the certificates beside it)
-        signed_data = [tuple(map(int, found.groups())) for line, following in zip(lines, lines[1:])
-                       if (found := re.match(r"\s*(\d+):d=\d+\s+hl=\s*(\d+)\s+l=\s*(\d+) cons: SEQUENCE", line))
-                       and following.rstrip().endswith(":pkcs7-signedData")]
-        for group, (start, header, length) in enumerate(signed_data):
-            text = openssl("pkcs7", "-inform", "DER", "-print_certs", data=der[start:start + header + length])[1]
-            pems = re.findall(self.PEM, text, re.S)
-            bundle = folder / f"certificates-{group}.pem"
-            bundle.write_text("".join(pems))
-            roots = setting("FRAMELATCH_SIGN_CA") if group == 0 else setting("FRAMELATCH_SIGN_TIMESTAMP_CA")
-            for number, pem in enumerate(pems):
-                file = folder / f"certificate-{group}-{number}.pem"
-                file.write_text(pem)
-                self.certificates.append((file, ["-CAfile", roots] if roots else [], bundle))
+def system_roots():
+    """The system's root certificates, for a timestamp's chain where no
+    FRAMELATCH_SIGN_TIMESTAMP_CA is given."""
+    path = ssl.get_default_verify_paths().openssl_cafile
+    return path, certificates_in(Path(path).read_bytes(), path) if Path(path).exists() else []
+
+
+def is_self_issued(certificate):
+    return certificate.subject == certificate.issuer
+
+
+class Signature:
+    """The Authenticode signature of a file, read with a CMS parser: the
+    signer, named by its SignerInfo (issuer and serial number), and its
+    timestamp's signer, each with the certificates carried beside it."""
+
+    TIMESTAMP_TOKEN = "1.3.6.1.4.1.311.3.3.1"      # an RFC 3161 timestamp, as Authenticode carries it
+    COUNTER_SIGNATURE = "1.2.840.113549.1.9.6"     # a timestamp of the older kind
+
+    def __init__(self, der):
+        try:
+            content = cms.ContentInfo.load(der)
+            self.signed_data = content["content"]
+            signer_info = self.signed_data["signer_infos"][0]
+            self.signer = self.named(signer_info, self.signed_data)
+            self.timestamp = None
+            for attribute in signer_info["unsigned_attrs"] or []:
+                oid = attribute["type"].dotted
+                if oid == self.TIMESTAMP_TOKEN:
+                    token = cms.ContentInfo.load(attribute["values"][0].dump())["content"]
+                    self.timestamp = (self.named(token["signer_infos"][0], token), token)
+                elif oid == self.COUNTER_SIGNATURE:
+                    self.timestamp = (self.named(attribute["values"][0], self.signed_data), self.signed_data)
+        except (ValueError, KeyError, IndexError, TypeError) as error:
+            raise SigningFailed(f"the signature cannot be read as Authenticode ({error})") from None
 
     @staticmethod
-    def field(certificate, *arguments):
-        return openssl("x509", "-noout", "-in", certificate, "-nameopt", "oneline", *arguments)[1].strip()
+    def carried(signed_data):
+        return [choice.chosen for choice in signed_data["certificates"] or [] if choice.name == "certificate"]
 
-    def subject(self, certificate):
-        return self.field(certificate, "-subject").removeprefix("subject=").strip()
+    def named(self, signer_info, signed_data):
+        """The certificate that a SignerInfo names, by issuer and serial number."""
+        sid = signer_info["sid"]
+        if sid.name != "issuer_and_serial_number":
+            raise SigningFailed("the signer is named by a key identifier, which Authenticode does not use")
+        issuer, serial = sid.chosen["issuer"], sid.chosen["serial_number"].native
+        found = [c for c in self.carried(signed_data) if c.issuer == issuer and c.serial_number == serial]
+        if not found:
+            raise SigningFailed(f"the signer's certificate (serial {serial:X} of {issuer.human_friendly}) is not "
+                                "among those the signature carries")
+        return found[0]
 
-    def check_key(self, signer_serial):
-        signer = next((c for c, _, _ in self.certificates
-                       if self.field(c, "-serial").split("=")[-1].upper() == signer_serial.upper()), None)
-        if not signer:
-            raise SigningFailed("the signer's certificate is not among those the signature carries")
-        algorithm = re.search(r"Public Key Algorithm:\s*(\S+)", self.field(signer, "-text"))
-        algorithm = algorithm.group(1) if algorithm else "unknown"
-        if algorithm == "rsaEncryption":
-            return
-        what = (f"the signing key is not RSA ({algorithm}): Smart App Control on Windows 11 accepts only RSA "
-                "signatures, so it would block this release")
-        if os.environ.get("FRAMELATCH_SIGN_ALLOW_NON_RSA") != "1":
-            raise SigningFailed(f"{what}. Sign with an RSA key, or set FRAMELATCH_SIGN_ALLOW_NON_RSA=1 to "
-                                "release it for the Windows that accept it")
-        print(f"sign-program: warning: {what} (FRAMELATCH_SIGN_ALLOW_NON_RSA=1)", file=sys.stderr)
+    def signers(self):
+        """(role, signer, the certificates beside it, root file) for the signer
+        and for its timestamp's signer."""
+        yield "the signer's", self.signer, self.carried(self.signed_data), "FRAMELATCH_SIGN_CA"
+        if self.timestamp:
+            signer, signed_data = self.timestamp
+            yield "the timestamp's", signer, self.carried(signed_data), "FRAMELATCH_SIGN_TIMESTAMP_CA"
+
+
+class Chain:
+    """A signer's chain, from its certificate to a root of the given file,
+    built from the certificates the signature carries and those in the file,
+    and verified (with no CRL yet) before anything is fetched for it."""
+
+    def __init__(self, role, signer, carried, roots_setting, folder):
+        if setting(roots_setting):
+            self.roots_file, given = os.environ[roots_setting], read_certificates(roots_setting)
+        elif roots_setting == "FRAMELATCH_SIGN_CA":
+            raise SigningFailed("FRAMELATCH_SIGN_CA must name the root certificates the signature is to verify against")
+        else:
+            self.roots_file, given = system_roots()
+        anchors = [c for c in given if is_self_issued(c)]
+        pool = anchors + [c for c in given + carried if not is_self_issued(c)]
+        self.certificates = [signer]
+        while not is_self_issued(self.certificates[-1]):
+            last = self.certificates[-1]
+            issuers = [c for c in pool if c.subject == last.issuer and c not in self.certificates
+                       and (not last.authority_key_identifier or
+                            last.authority_key_identifier == c.key_identifier)]
+            if not issuers:
+                raise SigningFailed(f"{role} certificate's chain does not verify against {roots_setting}: no "
+                                    f"issuer of {name_of(last)} there or in the signature")
+            self.certificates.append(issuers[0])
+        if self.certificates[-1] not in anchors:
+            raise SigningFailed(f"{role} certificate's chain does not verify against {roots_setting}: it ends at "
+                                f"{name_of(self.certificates[-1])}, which is not there")
+        self.role, self.roots_setting = role, roots_setting
+        stem = folder / role.split("'")[0].split()[-1]
+        self.leaf, self.intermediates = stem.with_suffix(".leaf.pem"), stem.with_suffix(".intermediates.pem")
+        self.leaf.write_bytes(pem.armor("CERTIFICATE", signer.dump()))
+        self.intermediates.write_bytes(b"".join(pem.armor("CERTIFICATE", c.dump()) for c in self.issued()[1:]))
+        status, output = openssl("verify", "-CAfile", self.roots_file, *self.untrusted(), self.leaf)
+        if status != 0:
+            raise SigningFailed(f"{role} certificate's chain does not verify against {roots_setting}: "
+                                f"{last_words(output)}")
+
+    def untrusted(self):
+        return ["-untrusted", self.intermediates] if len(self.certificates) > 2 else []
 
     def issued(self):
-        """The certificates that have an issuer: all but the self-signed roots."""
-        return [entry for entry in self.certificates if self.field(entry[0], "-subject")[len("subject="):] !=
-                self.field(entry[0], "-issuer")[len("issuer="):]]
+        """The chain's certificates below its root, the signer's first."""
+        return self.certificates[:-1]
 
-    def fetch_crls(self):
-        """Writes the chain's CRLs to crl_file, and says where they came from and
-        which certificates they are to cover; fails closed where one cannot be had."""
+    def issuer_of(self, certificate):
+        return self.certificates[self.certificates.index(certificate) + 1]
+
+
+# What may be fetched for a CRL: the web's schemes only, a bounded answer in a bounded time.
+CRL_SCHEMES = ("http", "https")
+CRL_MAX_BYTES = 32 * 1024 * 1024
+CRL_SECONDS = 60
+
+
+class RefusedAddress(Exception):
+    pass
+
+
+class WebRedirectsOnly(urllib.request.HTTPRedirectHandler):
+    def redirect_request(self, request, answer, code, message, headers, address):
+        if urllib.parse.urlsplit(address).scheme.lower() not in CRL_SCHEMES:
+            raise RefusedAddress(f"it redirects to {address}, which is not http or https")
+        return super().redirect_request(request, answer, code, message, headers, address)
+
+
+def fetch_crl(address):
+    """The bytes at an http or https address: at most CRL_MAX_BYTES, within CRL_SECONDS."""
+    opener = urllib.request.OpenerDirector()
+    for handler in (urllib.request.ProxyHandler(), urllib.request.HTTPHandler(), urllib.request.HTTPSHandler(),
+                    WebRedirectsOnly(), urllib.request.HTTPErrorProcessor(), urllib.request.HTTPDefaultErrorHandler()):
+        opener.add_handler(handler)
+    deadline = time.monotonic() + CRL_SECONDS
+    with opener.open(address, timeout=15) as answer:
+        if int(answer.headers.get("Content-Length") or 0) > CRL_MAX_BYTES:
+            raise RefusedAddress(f"its answer is larger than {CRL_MAX_BYTES // 2**20} MiB")
+        data = bytearray()
+        while chunk := answer.read1(65536):
+            data += chunk
+            if len(data) > CRL_MAX_BYTES:
+                raise RefusedAddress(f"its answer is larger than {CRL_MAX_BYTES // 2**20} MiB")
+            if time.monotonic() > deadline:
+                raise RefusedAddress(f"its answer took longer than {CRL_SECONDS} s")
+        return bytes(data)
+
+
+class Revocation:
+    """The CRLs of every certificate below a root on the verified chains,
+    fetched from the addresses the certificates name or read from
+    FRAMELATCH_SIGN_CRL; fails closed where one cannot be had."""
+
+    def __init__(self, chains, folder):
+        self.chains, self.crl_file = chains, folder / "crls.pem"
+        self.crls = []           # (source, CRL)
+        self.covered = []        # certificates with their issuer's CRL at hand
+        issued = [c for chain in chains for c in chain.issued()]
         if given := setting("FRAMELATCH_SIGN_CRL"):
             try:
-                self.crl_file.write_text(as_pem_crls(Path(given).read_bytes(), given))
+                self.crls = [(given, found) for found in crls_in(Path(given).read_bytes(), given)]
             except OSError as error:
                 raise SigningFailed(f"FRAMELATCH_SIGN_CRL cannot be read: {error.strerror}") from None
-            self.crl_source, self.covered = given, self.issued()
-            return
-        crls = {}       # address: its CRL, fetched once however many certificates name it
-        for entry in self.issued():
-            certificate = entry[0]
-            addresses = re.findall(r"URI:(\S+)", self.field(certificate, "-ext", "crlDistributionPoints"))
-            if not addresses:
-                print(f"sign-program: note: {self.subject(certificate)} names no CRL address; "
-                      "its revocation is not checked", file=sys.stderr)
-                continue
-            reasons = []
-            for address in addresses:
-                try:
-                    if address not in crls:
-                        with urllib.request.urlopen(address, timeout=30) as answer:
-                            crls[address] = as_pem_crls(answer.read(), address)
-                    self.covered.append(entry)
-                    break
-                except (OSError, ValueError) as error:
-                    reason = getattr(error, "reason", error)
-                    reasons.append(f"{address} ({getattr(reason, 'strerror', None) or reason})")
-            else:
-                raise SigningFailed(
-                    f"the CRL of {self.subject(certificate)} cannot be fetched from {', '.join(reasons)}, so "
-                    "its revocation cannot be checked. Where this machine cannot reach that address, fetch the "
-                    "CRL beforehand and name the file in FRAMELATCH_SIGN_CRL")
-        self.crl_file.write_text("".join(crls.values()))
-        self.crl_source = ", ".join(crls)
+            self.covered = issued
+        else:
+            fetched = {}         # address: its CRL, fetched once however many certificates name it
+            for certificate in dict.fromkeys(issued):
+                self.fetch(certificate, fetched)
+        self.crl_file.write_bytes(b"".join(pem.armor("X509 CRL", found.dump()) for _, found in self.crls))
 
-    def check_revocation(self):
-        source = self.crl_source
-        for certificate, roots, bundle in self.covered:
-            status, output = openssl("verify", *roots, "-untrusted", bundle, "-CRLfile", self.crl_file, "-crl_check",
-                                     certificate)
-            if status == 0:
+    def fetch(self, certificate, fetched):
+        addresses = [name.native for point in certificate.crl_distribution_points
+                     if point["distribution_point"].name == "full_name"
+                     for name in point["distribution_point"].chosen if name.name == "uniform_resource_identifier"]
+        web = [a for a in addresses if urllib.parse.urlsplit(a).scheme.lower() in CRL_SCHEMES]
+        if not addresses:
+            print(f"sign-program: note: {name_of(certificate)} names no CRL address; its revocation is not checked",
+                  file=sys.stderr)
+            return
+        if not web:
+            raise SigningFailed(f"the CRL address of {name_of(certificate)} is {', '.join(addresses)}, which is not "
+                                "http or https: it is not opened, and its revocation cannot be checked. Fetch the "
+                                "CRL beforehand and name the file in FRAMELATCH_SIGN_CRL")
+        reasons = []
+        for address in web:
+            try:
+                if address not in fetched:
+                    fetched[address] = crls_in(fetch_crl(address), address)[0]
+                    self.crls.append((address, fetched[address]))
+                self.covered.append(certificate)
+                return
+            except (OSError, ValueError, RefusedAddress, http.client.HTTPException) as error:
+                reason = getattr(error, "reason", error)
+                reasons.append(f"{address} ({getattr(reason, 'strerror', None) or reason})")
+            except SigningFailed as failure:
+                reasons.append(f"{address} ({failure})")
+        raise SigningFailed(
+            f"the CRL of {name_of(certificate)} cannot be fetched from {', '.join(reasons)}, so its revocation "
+            "cannot be checked. Where this machine cannot reach that address, fetch the CRL beforehand and name "
+            "the file in FRAMELATCH_SIGN_CRL")
+
+    def crl_of(self, chain, certificate):
+        """(source, CRL) of the certificate's issuer on the chain, if at hand."""
+        issuer = chain.issuer_of(certificate)
+        return next(((source, found) for source, found in self.crls if found.issuer == issuer.subject), None)
+
+    def check(self):
+        """Every certificate below a root, on each chain, against its issuer's
+        CRL: a revoked one is named, with the CRL that says so, and one whose
+        issuer's CRL is not at hand fails too."""
+        for chain in self.chains:
+            for certificate in chain.issued():
+                found = self.crl_of(chain, certificate)
+                if found and any(entry["user_certificate"].native == certificate.serial_number
+                                 for entry in found[1]["tbs_cert_list"]["revoked_certificates"] or []):
+                    raise SigningFailed(f"the certificate {name_of(certificate)} is revoked (by the CRL from "
+                                        f"{found[0]})")
+        for chain in self.chains:
+            for certificate in chain.issued():
+                if certificate in self.covered and not self.crl_of(chain, certificate):
+                    sources = ", ".join(dict.fromkeys(source for source, _ in self.crls)) or "nowhere"
+                    raise SigningFailed(f"no CRL of {name_of(chain.issuer_of(certificate))}, the issuer of "
+                                        f"{name_of(certificate)}, in {sources}")
+            if not any(c in self.covered for c in chain.issued()):
                 continue
-            subject = self.subject(certificate)
-            if "certificate revoked" in output:
-                raise SigningFailed(f"the certificate {subject} is revoked (by the CRL from {source})")
-            if "unable to get certificate CRL" in output:
-                raise SigningFailed(f"no CRL of the issuer of {subject} in {source}")
-            if "CRL has expired" in output:
-                raise SigningFailed(f"the CRL from {source} has expired: fetch a current one")
-            raise SigningFailed(f"the revocation of {subject} cannot be checked with the CRL from {source}\n"
-                                f"{output.strip()}")
+            # The CRLs' own signatures and dates, and the whole chain at once, by openssl.
+            status, output = openssl("verify", "-CAfile", chain.roots_file, *chain.untrusted(),
+                                     "-CRLfile", self.crl_file, "-crl_check_all", chain.leaf)
+            if status != 0:
+                source = ", ".join(dict.fromkeys(source for source, _ in self.crls))
+                if "CRL has expired" in output:
+                    raise SigningFailed(f"a CRL from {source} has expired: fetch a current one")
+                raise SigningFailed(f"the revocation of {chain.role} chain cannot be checked with the CRLs from "
+                                    f"{source}: {last_words(output)}")
         if self.covered:
-            print(f"sign-program: no certificate of the signature is revoked (CRL from {source})")
+            sources = ", ".join(dict.fromkeys(source for source, _ in self.crls))
+            print(f"sign-program: no certificate of the signature is revoked (CRL from {sources})")
+
+
+def check_key(signer):
+    """The signer's key must be RSA: Smart App Control refuses other signatures."""
+    algorithm = signer.public_key.algorithm
+    if algorithm == "rsa":
+        return
+    what = (f"the signing key is not RSA ({algorithm}): Smart App Control on Windows 11 accepts only RSA "
+            "signatures, so it would block this release")
+    if os.environ.get("FRAMELATCH_SIGN_ALLOW_NON_RSA") != "1":
+        raise SigningFailed(f"{what}. Sign with an RSA key, or set FRAMELATCH_SIGN_ALLOW_NON_RSA=1 to "
+                            "release it for the Windows that accept it")
+    print(f"sign-program: warning: {what} (FRAMELATCH_SIGN_ALLOW_NON_RSA=1)", file=sys.stderr)
 
 
 def sign(path):
@@ -345,18 +557,45 @@ def sign(path):
     return True
 
 
-def main():
-    if len(sys.argv) != 3 or sys.argv[1] not in ("sign", "signed"):
-        sys.exit(__doc__.split("\n\n")[1])
-    path = Path(sys.argv[2])
-    if sys.argv[1] == "signed":
-        with zipfile.ZipFile(path) as archive:
-            sys.exit(0 if is_signed(archive.read("Framelatch.exe")) else 1)
+def belongs(this_zip, other_zip):
+    """Whether another build's zip belongs to this one's release: both
+    unsigned, or both signed and the other's signature verifies here and now,
+    as this build's own did. A zip that cannot be read belongs to none."""
+    def program(zip_path):
+        with zipfile.ZipFile(zip_path) as archive:
+            return archive.read("Framelatch.exe")
     try:
+        this, other = program(this_zip), program(other_zip)
+    except (OSError, KeyError, zipfile.BadZipFile) as error:
+        print(f"sign-program: {Path(other_zip).name} cannot be read ({error})", file=sys.stderr)
+        return False
+    if not is_signed(this) or not is_signed(other):
+        return is_signed(this) == is_signed(other)
+    with tempfile.TemporaryDirectory() as folder:
+        path = Path(folder, "Framelatch.exe")
+        path.write_bytes(other)
+        try:
+            verify(path)
+        except SigningFailed as failure:
+            print(f"sign-program: {Path(other_zip).name}: {failure}", file=sys.stderr)
+            return False
+    return True
+
+
+def main():
+    usage = __doc__.split("\n\n")[1]
+    if len(sys.argv) < 2 or (sys.argv[1], len(sys.argv)) not in (("sign", 3), ("belongs", 4)):
+        sys.exit(usage)
+    try:
+        if sys.argv[1] == "belongs":
+            sys.exit(0 if belongs(*sys.argv[2:]) else 1)
+        path = Path(sys.argv[2])
         if sign(path):
             print(f"sign-program: {path.name} signed, and its signature verifies")
     except SigningFailed as failure:
         sys.exit(f"sign-program: {failure}")
+    except Exception as error:   # a fault here still fails closed, in one line
+        sys.exit(f"sign-program: the signing step failed unexpectedly ({type(error).__name__}: {error})")
 
 
 if __name__ == "__main__":

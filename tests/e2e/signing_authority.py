@@ -23,34 +23,79 @@ def verify_signature(path, ca, crl):
 
 
 class ThrowawaySigner:
-    """A certificate authority and code-signing certificates made for one test
-    run with openssl: the key in a PKCS#12 file and in a software token (SoftHSM,
-    a PKCS#11 module) as a hardware key would be, and the certificates that a
-    release must refuse. Its timestamps and its CRL are served on loopback."""
+    """A certificate authority made for one test run with openssl, as a public
+    one is: a root, an intermediate that issues the code-signing certificates,
+    and CRLs at the addresses its certificates name, served on loopback with
+    its timestamps. The signing key is in a PKCS#12 file and in a software
+    token (SoftHSM, a PKCS#11 module) as a hardware key would be; beside it, the
+    certificates that a release must refuse."""
 
     PASSWORD = "release password"      # the token's PIN too
     UNREACHABLE_CRL = "http://127.0.0.1:9/ca.crl"
+    LOCAL_FILE_CRL = "file:///dev/zero"
+    SIGNER_SERIAL = "0x5EED"
 
     def __init__(self, folder):
         self.folder = Path(folder)
         self.server = AuthorityServer(self)
-        self.crl_url = self.server.url + "ca.crl"
-        self.ca = self.authority("Framelatch test CA")
+        self.root_crl_url, self.crl_url = self.server.url + "root.crl", self.server.url + "ca.crl"
+        self.ca = self.authority("Framelatch test root CA")
+        self.intermediate = self.authority("Framelatch test CA", issuer=self.ca)
+        revoked_intermediate = self.authority("Revoked intermediate CA", issuer=self.ca)
         self.stranger_ca = self.authority("Some other CA")
-        self.key, self.cert = self.certificate("Framelatch test signer", "codeSigning")
+        self.key, self.cert = self.certificate("Framelatch test signer", "codeSigning", serial=self.SIGNER_SERIAL)
         _, self.tls_cert = self.certificate("A web server", "serverAuth", key=self.key)
         _, self.other_cert = self.certificate("Another signer", "codeSigning")
         _, revoked = self.certificate("Revoked signer", "codeSigning", key=self.key)
         _, unreachable = self.certificate("Signer with an unreachable CRL", "codeSigning", key=self.key,
                                           crl_url=self.UNREACHABLE_CRL)
-        ecc_key, ecc = self.certificate("ECC signer", "codeSigning", algorithm="EC")
+        _, local_file = self.certificate("Signer with a CRL in a local file", "codeSigning", key=self.key,
+                                         crl_url=self.LOCAL_FILE_CRL)
+        _, endless = self.certificate("Signer with an endless CRL", "codeSigning", key=self.key,
+                                      crl_url=self.server.url + "endless.crl")
+        _, under_revoked = self.certificate("Signer under a revoked CA", "codeSigning", key=self.key,
+                                            issuer=revoked_intermediate)
+        ecc_key, ecc = self.certificate("ECC signer", "codeSigning", algorithm="EC", serial="0xECC")
+        # Another CA's certificates with the serials of this one's signers, carried beside them.
+        _, impostor = self.certificate("Impostor with the signer's serial", "codeSigning", algorithm="EC",
+                                       issuer=self.stranger_ca, serial=self.SIGNER_SERIAL)
+        _, rsa_impostor = self.certificate("RSA impostor with the ECC signer's serial", "codeSigning",
+                                           issuer=self.stranger_ca, serial="0xECC")
         self.pkcs12 = self.bundle("signer", self.cert)
         self.tls_pkcs12 = self.bundle("tls", self.tls_cert)
         self.revoked_pkcs12 = self.bundle("revoked", revoked)
         self.unreachable_crl_pkcs12 = self.bundle("unreachable-crl", unreachable)
+        self.local_file_crl_pkcs12 = self.bundle("local-file-crl", local_file)
+        self.endless_crl_pkcs12 = self.bundle("endless-crl", endless)
         self.ecc_pkcs12 = self.bundle("ecc", ecc, ecc_key)
+        self.beside_impostor_pkcs12 = self.bundle("beside-impostor", self.cert, chain=(self.intermediate, impostor))
+        self.ecc_beside_impostor_pkcs12 = self.bundle("ecc-beside-impostor", ecc, ecc_key,
+                                                      chain=(self.intermediate, rsa_impostor))
+        # Under a revoked intermediate: carried in the signature, or given only with the root.
+        self.under_revoked_pkcs12 = self.bundle("under-revoked", under_revoked, chain=(revoked_intermediate,))
+        self.under_revoked_alone_pkcs12 = self.bundle("under-revoked-alone", under_revoked, chain=())
+        self.root_and_revoked_ca = self.folder / "root-and-revoked-intermediate.pem"
+        self.root_and_revoked_ca.write_text(self.ca.read_text() + revoked_intermediate.read_text())
+        # A root's name and key identifier on another key, and a signer under an intermediate it made:
+        # a chain that only its signatures tell from the real one.
+        forger = self.authority("Framelatch test root CA", key_identifier=self.key_identifier(self.ca),
+                                file="forged-root.pem")
+        forged = self.authority("Framelatch test CA", issuer=forger, file="forged-intermediate.pem")
+        _, under_forged = self.certificate("Signer under a forged intermediate", "codeSigning", key=self.key,
+                                           issuer=forged)
+        self.under_forged_pkcs12 = self.bundle("under-forged", under_forged, chain=(forged,))
+        # A CRL in the intermediate's name, signed by the forged one's key, that revokes nothing.
+        _, forged_crl_signer = self.certificate("Signer with a forged CRL", "codeSigning", key=self.key,
+                                                crl_url=self.server.url + "forged.crl")
+        self.forged_crl_pkcs12 = self.bundle("forged-crl", forged_crl_signer)
+        self.forged_crl_der = self.revocation_list(forged, [])
         _, self.tsa_cert = self.certificate("Framelatch test TSA", "critical,timeStamping")
-        self.crl = self.revocation_list(revoked)
+        self.root_crl_der = self.revocation_list(self.ca, [revoked_intermediate])
+        self.crl_der = self.revocation_list(self.intermediate, [revoked])
+        # Both CRLs, as a maintainer fetches them beforehand for FRAMELATCH_SIGN_CRL.
+        self.crl = self.crl_pem = self.folder / "crls.pem"
+        self.crl_pem.write_text("".join(path.with_suffix(".crl.pem").read_text()
+                                        for path in (self.root_crl_der, self.crl_der)))
         self.password_file = self.folder / "password"
         self.password_file.write_text(self.PASSWORD + "\n")
         self.password_file.chmod(0o600)
@@ -59,17 +104,33 @@ class ThrowawaySigner:
     def openssl(self, *args):
         subprocess.run(["openssl", *map(str, args)], check=True, capture_output=True, cwd=self.folder)
 
-    def authority(self, name):
-        path = self.folder / f"{name.replace(' ', '-')}.pem"
-        self.openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", path.with_suffix(".key"),
-                     "-out", path, "-days", "30", "-subj", f"/CN={name}",
-                     "-addext", "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=critical,keyCertSign,cRLSign")
+    def key_identifier(self, certificate):
+        text = subprocess.run(["openssl", "x509", "-noout", "-ext", "subjectKeyIdentifier", "-in", certificate],
+                              check=True, capture_output=True, text=True).stdout
+        return text.splitlines()[-1].strip()
+
+    def authority(self, name, issuer=None, key_identifier="hash", file=None):
+        """A root (self-signed) or, with `issuer`, an intermediate CA naming its issuer's CRL."""
+        path = self.folder / (file or f"{name.replace(' ', '-')}.pem")
+        extensions = ("-addext", "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=critical,keyCertSign,cRLSign",
+                      "-addext", f"subjectKeyIdentifier={key_identifier}")
+        if not issuer:
+            self.openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", path.with_suffix(".key"),
+                         "-out", path, "-days", "30", "-subj", f"/CN={name}", *extensions)
+            return path
+        self.openssl("req", "-new", "-newkey", "rsa:2048", "-nodes", "-keyout", path.with_suffix(".key"),
+                     "-out", path.with_suffix(".csr"), "-subj", f"/CN={name}")
+        path.with_suffix(".ext").write_text("basicConstraints=critical,CA:TRUE\nkeyUsage=critical,keyCertSign,cRLSign\n"
+                                            f"crlDistributionPoints=URI:{self.root_crl_url}\n")
+        self.openssl("x509", "-req", "-in", path.with_suffix(".csr"), "-CA", issuer, "-CAkey", issuer.with_suffix(".key"),
+                     "-CAcreateserial", "-days", "30", "-extfile", path.with_suffix(".ext"), "-out", path)
         return path
 
-    def certificate(self, name, usage, key=None, crl_url=None, algorithm="RSA"):
-        """A certificate of the test CA, naming a CRL address as a public one does."""
+    def certificate(self, name, usage, key=None, crl_url=None, algorithm="RSA", issuer=None, serial=None):
+        """A certificate of the intermediate CA (or of `issuer`), naming a CRL address as a public one does."""
         stem = self.folder / name.replace(" ", "-")
         key = key or stem.with_suffix(".key")
+        issuer = issuer or self.intermediate
         if not key.exists():
             options = ("rsa_keygen_bits:2048",) if algorithm == "RSA" else ("ec_paramgen_curve:P-256",)
             self.openssl("genpkey", "-algorithm", algorithm, "-pkeyopt", *options, "-out", key)
@@ -77,30 +138,37 @@ class ThrowawaySigner:
         extensions = stem.with_suffix(".ext")
         extensions.write_text(f"basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\n"
                               f"extendedKeyUsage={usage}\ncrlDistributionPoints=URI:{crl_url or self.crl_url}\n")
-        self.openssl("x509", "-req", "-in", stem.with_suffix(".csr"), "-CA", self.ca,
-                     "-CAkey", self.ca.with_suffix(".key"), "-CAcreateserial", "-days", "30",
+        self.openssl("x509", "-req", "-in", stem.with_suffix(".csr"), "-CA", issuer, "-CAkey", issuer.with_suffix(".key"),
+                     *(("-set_serial", serial) if serial else ("-CAcreateserial",)), "-days", "30",
                      "-extfile", extensions, "-out", stem.with_suffix(".pem"))
         return key, stem.with_suffix(".pem")
 
-    def bundle(self, name, cert, key=None):
+    def bundle(self, name, cert, key=None, chain=None):
+        """A PKCS#12 file of a key and its certificate, with the certificates beside it (the intermediate CA)."""
         path = self.folder / f"{name}.p12"
-        self.openssl("pkcs12", "-export", "-inkey", key or self.key, "-in", cert, "-certfile", self.ca, "-out", path,
+        beside = self.folder / f"{name}-chain.pem"
+        beside.write_text("".join(c.read_text() for c in (self.intermediate,) if chain is None) +
+                          "".join(c.read_text() for c in chain or ()))
+        self.openssl("pkcs12", "-export", "-inkey", key or self.key, "-in", cert,
+                     *(("-certfile", beside) if beside.read_text() else ()), "-out", path,
                      "-passout", f"pass:{self.PASSWORD}")
         return path
 
-    def revocation_list(self, revoked):
-        """The test CA's CRL, in DER as a distribution point serves it, revoking `revoked`."""
-        config = self.folder / "ca.cnf"
-        config.write_text(f"[ca]\ndefault_ca = test\n[test]\ndatabase = {self.folder}/index.txt\n"
-                          f"crlnumber = {self.folder}/crlnumber\ndefault_md = sha256\ndefault_crl_days = 7\n")
-        (self.folder / "index.txt").write_text("")
-        (self.folder / "crlnumber").write_text("01\n")
-        authority = ("-config", config, "-cert", self.ca, "-keyfile", self.ca.with_suffix(".key"))
-        self.openssl("ca", *authority, "-revoke", revoked)
-        self.openssl("ca", *authority, "-gencrl", "-out", "ca-crl.pem")
-        self.openssl("crl", "-in", "ca-crl.pem", "-outform", "DER", "-out", "ca.crl")
-        self.crl_pem = self.folder / "ca-crl.pem"
-        return self.folder / "ca.crl"
+    def revocation_list(self, authority, revoked):
+        """`authority`'s CRL, in DER as a distribution point serves it (and in PEM beside it), revoking `revoked`."""
+        stem = authority.with_suffix("")
+        config = stem.with_suffix(".cnf")
+        config.write_text(f"[ca]\ndefault_ca = test\n[test]\ndatabase = {stem}.index\n"
+                          f"crlnumber = {stem}.crlnumber\ndefault_md = sha256\ndefault_crl_days = 7\n")
+        stem.with_suffix(".index").write_text("")
+        stem.with_suffix(".crlnumber").write_text("01\n")
+        issuing = ("-config", config, "-cert", authority, "-keyfile", authority.with_suffix(".key"))
+        for certificate in revoked:
+            self.openssl("ca", *issuing, "-revoke", certificate)
+        crl = stem.with_suffix(".crl")
+        self.openssl("ca", *issuing, "-gencrl", "-out", crl.with_suffix(".crl.pem"))
+        self.openssl("crl", "-in", crl.with_suffix(".crl.pem"), "-outform", "DER", "-out", crl)
+        return crl
 
     def token(self):
         """The signing key in a new SoftHSM token; the environment that reaches it."""
@@ -117,6 +185,12 @@ class ThrowawaySigner:
                                env={**os.environ, **self.token_env})
         return self.token_env
 
+    def with_chain(self, cert):
+        """A certificate with the intermediate CA after it, as a token's certificate file holds them."""
+        path = cert.with_suffix(".chain.pem")
+        path.write_text(cert.read_text() + self.intermediate.read_text())
+        return path
+
     def timestamp_reply(self, query):
         """An RFC 3161 timestamp for a query, from the test CA's timestamp authority."""
         config = self.folder / "tsa.cnf"
@@ -128,7 +202,7 @@ class ThrowawaySigner:
         with tempfile.TemporaryDirectory() as folder:
             Path(folder, "query").write_bytes(query)
             self.openssl("ts", "-reply", "-config", config, "-queryfile", Path(folder, "query"),
-                         "-signer", self.tsa_cert, "-inkey", self.tsa_cert.with_suffix(".key"), "-chain", self.ca,
+                         "-signer", self.tsa_cert, "-inkey", self.tsa_cert.with_suffix(".key"), "-chain", self.intermediate,
                          "-out", Path(folder, "reply"))
             return Path(folder, "reply").read_bytes()
 
@@ -142,7 +216,7 @@ class ThrowawaySigner:
         elif way == "pkcs11":
             env |= {**self.token(), "FRAMELATCH_SIGN_PKCS11_MODULE": str(SOFTHSM_MODULE),
                     "FRAMELATCH_SIGN_PKCS11_KEY": "pkcs11:token=release;object=signer;type=private",
-                    "FRAMELATCH_SIGN_CERTS": str(cert or self.cert)}
+                    "FRAMELATCH_SIGN_CERTS": str(self.with_chain(cert or self.cert))}
         if password is not None:
             env["FRAMELATCH_SIGN_PASSWORD"] = password
         elif way in ("pkcs12", "pkcs11"):
@@ -152,12 +226,28 @@ class ThrowawaySigner:
 
 class AuthorityServer:
     """The signer's authority on loopback: an RFC 3161 timestamp server, and the
-    distribution point of its CRL."""
+    distribution points of its CRLs."""
 
     def __init__(self, signer):
+        server = self
+        self.requests = []       # the paths asked for, in order
+
         class Handler(http.server.BaseHTTPRequestHandler):
             def do_GET(self):
-                crl = signer.crl.read_bytes() if self.path == "/ca.crl" else None
+                server.requests.append(self.path)
+                if self.path == "/endless.crl":
+                    # An answer that never ends, as a hostile address may give.
+                    self.send_response(200)
+                    self.send_header("Content-Type", "application/pkix-crl")
+                    self.end_headers()
+                    try:
+                        while True:
+                            self.wfile.write(bytes(2**20))
+                    except OSError:
+                        return
+                crl = {"/root.crl": signer.root_crl_der, "/ca.crl": signer.crl_der,
+                       "/forged.crl": signer.forged_crl_der}.get(self.path)
+                crl = crl.read_bytes() if crl else None
                 self.send_response(200 if crl else 404)
                 self.send_header("Content-Type", "application/pkix-crl")
                 self.send_header("Content-Length", str(len(crl or b"")))
@@ -174,7 +264,7 @@ class AuthorityServer:
 
             def log_message(self, *_):
                 pass
-        self.server = http.server.HTTPServer(("127.0.0.1", 0), Handler)
+        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
         self.url = f"http://127.0.0.1:{self.server.server_port}/"
         self.thread = threading.Thread(target=self.server.serve_forever, daemon=True)
         self.thread.start()

@@ -2,6 +2,7 @@
 wrong, each failing the release build with its reason."""
 import hashlib
 import re
+import subprocess
 import tempfile
 import unittest
 import zipfile
@@ -47,7 +48,8 @@ class SignedRelease(test_program_file.ProgramFile):
         self.assertNotEqual(self.exe.read_bytes(), EXE.read_bytes(), "the build's own file stays unsigned")
         self.assertFalse(verify_signature(self.exe, self.signer.stranger_ca, self.signer.crl_pem)[0],
                          "verifies against any CA")
-        self.assertIn(f"no certificate of the signature is revoked (CRL from {self.signer.crl_url})",
+        self.assertIn(f"no certificate of the signature is revoked (CRL from {self.signer.crl_url}, "
+                      f"{self.signer.root_crl_url})",
                       self.build.stdout + self.build.stderr)
 
     def test_a_byte_changed_in_the_code_the_resources_or_the_signature_fails_verification(self):
@@ -71,6 +73,28 @@ class SignedRelease(test_program_file.ProgramFile):
         sums = (self.release / "SHA256SUMS").read_text()
         self.assertEqual(sums, f"{hashlib.sha256(self.zip.read_bytes()).hexdigest()}  {self.zip.name}\n")
 
+    def test_the_other_builds_zip_is_summed_only_where_its_signature_verifies_now(self):
+        other = f"Framelatch-{VERSION}-{'win32' if ARCH == 'win64' else 'win64'}.zip"
+        stranger = Path(self.folder.name, "stranger-signed.exe")
+        subprocess.run(["osslsigncode", "sign", "-certs", self.signer.stranger_ca, "-key",
+                        self.signer.stranger_ca.with_suffix(".key"), "-h", "sha256", "-in", EXE, "-out", stranger],
+                       check=True, capture_output=True)
+        # Signed by a stranger, signed by this signer, and no zip at all.
+        for case, program, listed in (("a stranger's signature", stranger, False),
+                                      ("this signer's signature", self.exe, True),
+                                      ("not a zip", None, False)):
+            with self.subTest(case), tempfile.TemporaryDirectory() as folder:
+                if program:
+                    with zipfile.ZipFile(Path(folder, other), "w") as archive:
+                        archive.write(program, "Framelatch.exe")
+                else:
+                    Path(folder, other).write_text("not a zip\n")
+                run = make_release(folder, self.signer.env(timestamp_url=self.signer.server.url))
+                self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
+                sums = Path(folder, "SHA256SUMS").read_text()
+                self.assertEqual(other in sums, listed, run.stdout + run.stderr)
+                self.assertEqual(Path(folder, other).exists(), listed, "the zip left beside the release")
+
     def test_a_pkcs11_token_a_signing_command_a_crl_given_offline_and_an_allowed_ecc_key_sign_as_well(self):
         signer = self.signer
         command = (f"sh -c 'osslsigncode sign -pkcs12 \"$0\" -readpass \"$1\" -h sha256 -n Framelatch "
@@ -85,6 +109,8 @@ class SignedRelease(test_program_file.ProgramFile):
                 f"{checked}{signer.crl})"),
             "ECC key, allowed": (signer.env(cert=signer.ecc_pkcs12) | {"FRAMELATCH_SIGN_ALLOW_NON_RSA": "1"},
                                  "warning: the signing key is not RSA"),
+            "beside another CA's ECC certificate of the same serial": (
+                signer.env(cert=signer.beside_impostor_pkcs12), checked + signer.crl_url),
         }
         for way, (env, said) in ways.items():
             with self.subTest(way), tempfile.TemporaryDirectory() as folder:
@@ -103,6 +129,8 @@ class SignedRelease(test_program_file.ProgramFile):
             "key not the certificate's": (signer.env("pkcs11", cert=signer.other_cert),
                                           "key does not match the certificate"),
             "chain not verified": (signer.env(ca=signer.stranger_ca), "chain does not verify"),
+            "chain through a forged intermediate": (signer.env(cert=signer.under_forged_pkcs12),
+                                                    "chain does not verify against FRAMELATCH_SIGN_CA"),
             "command signs nothing": (signer.env("command") | {"FRAMELATCH_SIGN_COMMAND": "true"}, "signed nothing"),
             "command fails": (signer.env("command") | {"FRAMELATCH_SIGN_COMMAND": "false"}, "exited with 1"),
             "no CA to verify against": ({"FRAMELATCH_SIGN_PKCS12": str(signer.pkcs12)}, "FRAMELATCH_SIGN_CA"),
@@ -115,18 +143,51 @@ class SignedRelease(test_program_file.ProgramFile):
                                          "be checked. Where this machine cannot reach that address, fetch the CRL "
                                          "beforehand and name the file in FRAMELATCH_SIGN_CRL"),
             "ECC key": (signer.env(cert=signer.ecc_pkcs12), "Smart App Control on Windows 11 accepts only RSA"),
+            "ECC key beside another CA's RSA certificate of the same serial": (
+                signer.env(cert=signer.ecc_beside_impostor_pkcs12), "Smart App Control on Windows 11 accepts only RSA"),
+            "intermediate revoked, carried in the signature": (
+                signer.env(cert=signer.under_revoked_pkcs12),
+                f"the certificate Common Name: Revoked intermediate CA is revoked (by the CRL from {signer.root_crl_url})"),
+            "intermediate revoked, given with the root": (
+                signer.env(cert=signer.under_revoked_alone_pkcs12, ca=signer.root_and_revoked_ca),
+                f"the certificate Common Name: Revoked intermediate CA is revoked (by the CRL from {signer.root_crl_url})"),
+            "intermediate revoked, by a CRL file": (
+                signer.env(cert=signer.under_revoked_pkcs12) | {"FRAMELATCH_SIGN_CRL": str(signer.crl)},
+                f"the certificate Common Name: Revoked intermediate CA is revoked (by the CRL from {signer.crl})"),
+            "CRL address of another scheme": (
+                signer.env(cert=signer.local_file_crl_pkcs12),
+                f"is {signer.LOCAL_FILE_CRL}, which is not http or https: it is not opened"),
+            "CRL answer without end": (signer.env(cert=signer.endless_crl_pkcs12), "larger than 32 MiB"),
+            "CRL not signed by the issuer": (signer.env(cert=signer.forged_crl_pkcs12),
+                                             "the revocation of the signer's chain cannot be checked"),
         }
         for case, (env, reason) in cases.items():
             with self.subTest(case), tempfile.TemporaryDirectory() as folder:
                 # What an earlier build left: a zip of this version and its sums.
                 for name in (f"Framelatch-{VERSION}-{ARCH}.zip", f"Framelatch-{VERSION}-win32.zip", "SHA256SUMS"):
                     Path(folder, name).write_text("from an earlier build\n")
+                asked = len(signer.server.requests)
                 run = make_release(folder, env)
                 self.assertNotEqual(run.returncode, 0, "the release build passed")
                 self.assertIn(reason, run.stdout + run.stderr)
+                if "chain" in case:
+                    self.assertEqual(signer.server.requests[asked:], [], "a CRL fetched for an unverified chain")
                 self.assertEqual(sorted(p.name for p in Path(folder).iterdir() if p.is_file()), [],
                                  "a failed signing left release files")
                 self.assertNotIn(signer.PASSWORD, run.stdout + run.stderr, "the password reached the log")
+                self.assertNotIn("Traceback", run.stdout + run.stderr)
+
+    def test_no_program_the_step_runs_gets_the_password_in_its_environment(self):
+        with tempfile.TemporaryDirectory() as folder:
+            seen = Path(folder, "environment")
+            command = (f"sh -c 'env >\"$0\"; osslsigncode sign -pkcs12 \"$1\" -readpass \"$2\" -h sha256 -in \"$3\" "
+                       f"-out \"$3.new\" && mv \"$3.new\" \"$3\"' {seen} {self.signer.pkcs12} {self.signer.password_file}")
+            env = self.signer.env("command") | {"FRAMELATCH_SIGN_COMMAND": command,
+                                                "FRAMELATCH_SIGN_PASSWORD": self.signer.PASSWORD}
+            run = make_release(Path(folder, "release"), env)
+            self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
+            self.assertIn("FRAMELATCH_SIGN_CA=", seen.read_text(), "the command's environment was not written")
+            self.assertNotIn(self.signer.PASSWORD, seen.read_text())
 
 
 if __name__ == "__main__":
