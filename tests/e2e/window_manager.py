@@ -1,0 +1,191 @@
+"""What the window-manager tests share: putting a window manager in charge of
+the session's desktop (and failing where a run requires one that cannot start),
+and reading back what X and the window manager show of a window."""
+import os
+import re
+import subprocess
+import tempfile
+import unittest
+from pathlib import Path
+
+from harness import (BIN, COMMAND1, DESKTOP_SCRIPT, ENV, FULL_FRAME, SESSION_STATE, SKIPPED, DesktopTest, centre, probe,
+                     screenshot, session_env, wait_until, xdotool)
+
+# _MOTIF_WM_HINTS: flags, functions, decorations, input mode, status.
+MWM_FUNC_MINIMIZE = 0x08
+MWM_DECOR_TITLE = 0x08
+COLOR_WINDOW = 5
+SHOTS = BIN / "screenshots"
+# A window that can be resized and maximized, and one of a fixed size with
+# neither (as most games' windows are).
+RESIZABLE = FULL_FRAME
+FIXED_SIZE = 0x14CA0000
+
+
+def required(window_manager):
+    """Whether this run must cover `window_manager`, as FRAMELATCH_REQUIRED_WINDOW_MANAGERS says."""
+    names = os.environ.get("FRAMELATCH_REQUIRED_WINDOW_MANAGERS", "").replace(",", " ").split()
+    return "all" in names or window_manager in names
+
+
+def x_window(title, program="duskvein.exe"):
+    """The X window that Wine made for the top-level window titled `title` of
+    `program` (a window manager's frame may carry the title too: mutter's do)."""
+    def find():
+        named = subprocess.run(["xdotool", "search", "--name", f"^{re.escape(title)}$"], env=ENV,
+                               capture_output=True, text=True, timeout=30).stdout.split()
+        found = [x_id for x_id in named if f'"{program}"' in subprocess.run(
+            ["xprop", "-id", x_id, "WM_CLASS"], env=ENV, capture_output=True, text=True, timeout=30).stdout]
+        return found[0] if len(found) == 1 else None
+    return wait_until(find, what=f"one X window named {title!r}")
+
+
+def motif_hints(x_id):
+    """(functions, decorations) as Wine last told the window manager."""
+    text = subprocess.run(["xprop", "-id", x_id, "_MOTIF_WM_HINTS"], env=ENV, check=True, capture_output=True,
+                          text=True, timeout=30).stdout
+    values = [int(v, 16) for v in re.findall(r"0x[0-9a-fA-F]+", text)]
+    return (values[1], values[2]) if len(values) >= 3 else None
+
+
+def geometry(x_id):
+    """(left, top, width, height) of an X window on the screen."""
+    text = subprocess.run(["xwininfo", "-id", x_id], env=ENV, check=True, capture_output=True, text=True,
+                          timeout=30).stdout
+    found = dict(re.findall(r"(Absolute upper-left X|Absolute upper-left Y|Width|Height): +(-?\d+)", text))
+    return tuple(int(found[k]) for k in ("Absolute upper-left X", "Absolute upper-left Y", "Width", "Height"))
+
+
+def frame_extents(x_id):
+    """(left, right, top, bottom) as the window manager last set _NET_FRAME_EXTENTS."""
+    text = subprocess.run(["xprop", "-id", x_id, "_NET_FRAME_EXTENTS"], env=ENV, check=True, capture_output=True,
+                          text=True, timeout=30).stdout
+    values = tuple(int(v) for v in re.findall(r"\d+", text.split("=", 1)[-1]))
+    return values if len(values) == 4 else (0, 0, 0, 0)
+
+
+def drawn_frame(x_id, measure="parent"):
+    """(left, right, top, bottom): what the window manager draws round the
+    window, measured between it and the frame window it put it in (a
+    window manager's _NET_FRAME_EXTENTS may stay as they were: mutter's do),
+    or with measure "extents", by _NET_FRAME_EXTENTS."""
+    if measure == "extents":
+        return frame_extents(x_id)
+    frame = x_id
+    while True:
+        tree = subprocess.run(["xwininfo", "-tree", "-id", frame], env=ENV, check=True, capture_output=True,
+                              text=True, timeout=30).stdout
+        parent = re.search(r"Parent window id: (0x[0-9a-f]+)( \(the root window\))?", tree)
+        if parent.group(2):
+            break
+        frame = parent.group(1)
+    (x, y, width, height), (fx, fy, fwidth, fheight) = geometry(x_id), geometry(frame)
+    return x - fx, fx + fwidth - x - width, y - fy, fy + fheight - y - height
+
+
+def title_bar_point(x_id, frame):
+    """A point halfway up the window manager's title bar, left of its centred
+    text and clear of its buttons."""
+    x, y, width, _ = geometry(x_id)
+    return x + width // 3, y - frame[2] // 2
+
+
+def pixel(x, y):
+    """The colour the screen shows at (x, y), as ImageMagick names it in hex."""
+    with tempfile.TemporaryDirectory() as folder:
+        shot = screenshot(Path(folder, "pixel.png"), f"1x1+{x}+{y}")
+        text = subprocess.run(["convert", str(shot), "-alpha", "off", "txt:-"], check=True, capture_output=True,
+                              text=True, timeout=60).stdout
+    return re.search(r"#[0-9A-Fa-f]{6}", text).group(0)
+
+
+def screen_area(window, margin=30):
+    """An import crop around a window and the frame a window manager puts round it."""
+    left, top, right, bottom = window["screenRect"]
+    left, top = max(left - margin, 0), max(top - margin, 0)
+    return f"{right - left + margin}x{bottom - top + margin}+{left}+{top}"
+
+
+class WindowManagerTest(DesktopTest):
+    window_manager = "openbox"
+    frame_measure = "parent"
+    screen_unreadable = None
+
+    @classmethod
+    def setUpClass(cls):
+        """Puts the class's window manager in charge of the session's display
+        (a Wayland compositor's is a display of its own)."""
+        run = subprocess.run([str(DESKTOP_SCRIPT), "window-manager", str(SESSION_STATE), cls.window_manager],
+                             capture_output=True, text=True, timeout=180)
+        if run.returncode == SKIPPED:
+            if required(cls.window_manager):
+                raise AssertionError(f"{cls.window_manager} cannot start here, and this run requires it "
+                                     f"(FRAMELATCH_REQUIRED_WINDOW_MANAGERS): {run.stderr.strip()}")
+            raise unittest.SkipTest(run.stderr.strip())
+        if run.returncode != 0:
+            raise AssertionError(f"{cls.window_manager} did not start: {run.stderr}")
+        ENV.clear()
+        ENV.update(session_env())
+
+    def drawn_frame(self, x_id):
+        return drawn_frame(x_id, self.frame_measure)
+
+    def screenshot(self, name, crop):
+        if not self.screen_unreadable:
+            screenshot(SHOTS / name, crop)
+
+    def screen_check(self):
+        """Whether the screen can be read here; where it cannot, a skipped
+        subtest says why, and the test goes on with the rest."""
+        if self.screen_unreadable:
+            with self.subTest("what the screen shows"):
+                self.skipTest(self.screen_unreadable)
+        return not self.screen_unreadable
+
+    def assert_handled_without_recalculation(self, target, size):
+        """Once the target has handled its style change (it answers the probe,
+        so every message sent to it before has been handled), its client area
+        is still `size`: the frame was not recalculated. Returns the target."""
+        wait_until(lambda: probe("ping", target["hwnd"]), what="the stand-in to answer")
+        now = self.window(target["hwnd"], "Dusk Vein")
+        self.assertEqual(now["clientSize"], size, "the frame is recalculated at once")
+        return now
+
+    def settled_target(self, redraw=True, style=FULL_FRAME):
+        """Starts the stand-in and returns it once the window manager has placed
+        it: two readings in a row agree, with its whole frame shown."""
+        _, target = self.start_target(style=None if style == FULL_FRAME else style, redraw=redraw)
+        last = [None]
+
+        def settled():
+            now = self.window(target["hwnd"], "Dusk Vein")
+            same = now == last[0] and now["style"] == style
+            last[0] = now
+            return now if same else None
+        return wait_until(settled, what="the stand-in to settle")
+
+    def placed_fltx(self):
+        """Starts FLTX and returns it once the window manager has placed it."""
+        _, fltx = self.start_fltx()
+        last = [None]
+
+        def settled():
+            now = self.window(fltx["hwnd"])
+            same = last[0] is not None and now["screenRect"] == last[0]["screenRect"]
+            last[0] = now
+            return now if same else None
+        return wait_until(settled, what="FLTX to settle")
+
+    def settled_fltx(self):
+        """FLTX once placed, and made active as a press would, so the target's
+        title bar looks inactive from then on."""
+        fltx = self.placed_fltx()
+        xdotool("windowactivate", x_window("FLTX", "framelatch.exe"))
+        fltx = wait_until(lambda: (lambda w: w if w["active"] else None)(self.window(fltx["hwnd"])),
+                          what="FLTX to be active")
+        # The pointer reaches FLTX's buttons once Min's tooltip shows: a window
+        # manager may keep the first click after an activation (KWin does).
+        xdotool("mousemove", *centre(self.button(fltx, COMMAND1)["screenRect"]))
+        wait_until(lambda: any(t["owner"] == fltx["hwnd"] and t["visible"] for t in probe("tooltips")),
+                   what="Min's tooltip")
+        return fltx
