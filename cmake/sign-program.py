@@ -426,7 +426,7 @@ def fetch_crl(address):
         data = bytearray()
         while chunk := answer.read1(65536):
             data += chunk
-            if False:
+            if len(data) > CRL_MAX_BYTES:
                 raise RefusedAddress(f"its answer is larger than {CRL_MAX_BYTES // 2**20} MiB")
             if time.monotonic() > deadline:
                 raise RefusedAddress(f"its answer took longer than {CRL_SECONDS} s")
