@@ -5,6 +5,7 @@ import json
 import re
 import subprocess
 import unittest
+from pathlib import Path
 
 from harness import COMMAND2, ENV, WS_CAPTION, WS_THICKFRAME, centre, probe
 from window_manager import COLOR_WINDOW, FIXED_SIZE, RESIZABLE, WindowManagerTest, pixel, screen_area, wait_until
@@ -24,7 +25,9 @@ class FramesUnderWineWaylandDriver:
     and there is no X display, so FLTX is pressed with Win32 input from the
     probe. A target's frame changes when the target recalculates it, resizable
     or not: at once for one that redraws, at its next recalculation for one
-    that does not."""
+    that does not. Of a player's ways to have it recalculated, the compositor's
+    maximize works; its minimize and restore never reach Wine, and Wine's own
+    minimize is undone by nothing the desktop offers."""
 
     def press(self, window, control_id):
         probe("click", *centre(self.button(window, control_id)["screenRect"]))
@@ -114,6 +117,73 @@ class FramesUnderWineWaylandDriver:
             for target_at, fltx_at in zip(target_centre, fltx_centre):
                 self.assertLessEqual(abs(target_at - fltx_at), 1, f"FLTX at {fltx_centre}, the target at {target_centre}")
 
+    def compositor(self, action):
+        """Has the compositor do `action` to the target's window as a player has it
+        done from the desktop: "minimize" (GNOME's Super+H, KDE's window menu),
+        "activate" (a click in the dock or taskbar, Alt+Tab) or "maximize" (GNOME's
+        Super+Up, KDE's Meta+PgUp). Through GNOME Shell's own JavaScript, or a
+        KWin script over D-Bus: the same calls its shortcuts and task bars make."""
+        if self.window_manager.startswith("gnome-shell"):
+            script = {"minimize": "w.minimize()", "activate": "Main.activateWindow(w)",
+                      "maximize": "w.maximize(imports.gi.Meta.MaximizeFlags.BOTH)"}[action]
+            command = ["org.gnome.Shell", "/org/gnome/Shell", "org.gnome.Shell.Eval",
+                       f"(() => {{ const w = global.display.list_all_windows().find(w => w.get_title() === "
+                       f"'Dusk Vein'); {script}; return true; }})()"]
+        else:
+            script = {"minimize": "w.minimized = true;", "activate": "w.minimized = false; workspace.activeWindow = w;",
+                      "maximize": "w.setMaximize(true, true);"}[action]
+            path = Path(ENV["FRAMELATCH_SESSION_ROOT"], f"{action}.js")
+            path.write_text(f"for (const w of workspace.windowList()) if (w.caption === 'Dusk Vein') {{ {script} }}")
+            loaded = gdbus("org.kde.KWin", "/Scripting", "org.kde.kwin.Scripting.loadScript", str(path), action)
+            number = re.search(r"\((\d+),\)", loaded).group(1)
+            # KWin 6 names a loaded script /Scripting/ScriptN, KWin 5 /N.
+            paths = [f"/Scripting/Script{number}", f"/{number}"]
+            for path in paths:
+                try:
+                    return gdbus("org.kde.KWin", path, "org.kde.kwin.Script.run")
+                except subprocess.CalledProcessError:
+                    if path == paths[-1]:
+                        raise
+        gdbus(*command)
+
+    def target_after_no_redraw_tb(self, style):
+        """The stand-in, told not to redraw, once TB has taken WS_CAPTION off it and
+        it has handled that: its title bar still on the screen."""
+        target = self.settled_target(style=style, redraw=False)
+        self.press(self.settled_fltx(), COMMAND2)
+        self.wait_for_style(target, style & ~WS_CAPTION)
+        return self.assert_handled_without_recalculation(target, target["clientSize"])
+
+    def test_the_compositors_minimize_and_restore_never_reach_wine_and_leave_the_title_bar(self):
+        target = self.target_after_no_redraw_tb(FIXED_SIZE)
+        self.compositor("minimize")
+        self.compositor("activate")
+        # Wine never hears of either: the window was never iconic, and its frame stays as it was.
+        self.assertFalse(self.assert_handled_without_recalculation(target, target["clientSize"])["iconic"])
+
+    def test_wines_own_minimize_is_not_undone_by_the_compositors_restore_only_by_wines(self):
+        # What Wine's minimize button or its system menu sends: Wine minimizes the
+        # window, and only Wine's own restore brings it back, frame recalculated.
+        target = self.target_after_no_redraw_tb(FIXED_SIZE)
+        probe("sys-command", target["hwnd"], "minimize")
+        wait_until(lambda: self.window(target["hwnd"], "Dusk Vein")["iconic"], what="Wine's minimize")
+        self.compositor("activate")
+        self.assertTrue(probe("ping", target["hwnd"]))
+        self.assertTrue(self.window(target["hwnd"], "Dusk Vein")["iconic"], "restored from the desktop")
+        probe("sys-command", target["hwnd"], "restore")
+        restored = wait_until(lambda: (lambda w: w if not w["iconic"] else None)(
+            self.window(target["hwnd"], "Dusk Vein")), what="Wine's restore")
+        self.assertGreater(restored["clientSize"][1], target["clientSize"][1], "the frame recalculated")
+
+    def test_tb_on_a_resizable_target_that_does_not_redraw_takes_effect_at_the_compositors_maximize(self):
+        caption = probe("caption-height")
+        target = self.target_after_no_redraw_tb(RESIZABLE)
+        self.compositor("maximize")
+        maximized = wait_until(lambda: (lambda w: w if w["zoomed"] else None)(
+            self.window(target["hwnd"], "Dusk Vein")), what="the maximize")
+        # Its frame recalculated: the client area starts below a border, with no title bar above it.
+        self.assertLess(maximized["clientOrigin"][1] - maximized["screenRect"][1], caption)
+
     def test_tb_on_a_resizable_target_that_redraws_at_once(self):
         self.check_tb(RESIZABLE, redraw=True)
 
@@ -122,6 +192,13 @@ class FramesUnderWineWaylandDriver:
 
     def test_tb_on_a_resizable_target_that_does_not_redraw_takes_effect_at_its_next_recalculation(self):
         self.check_tb(RESIZABLE, redraw=False)
+
+
+def gdbus(destination, path, method, *arguments):
+    """Calls a method on the session bus of the test run's desktop; returns its answer."""
+    return subprocess.run(["gdbus", "call", "--session", "--dest", destination, "--object-path", path, "--method",
+                           method, *arguments], env=ENV, check=True, capture_output=True, text=True,
+                          timeout=30).stdout
 
 
 for _name, (_title, _unreadable) in WINE_WAYLAND_DRIVER.items():
