@@ -4,6 +4,7 @@ PROTON_ENABLE_WAYLAND=1): Wine draws every frame itself, as on Windows."""
 import json
 import re
 import subprocess
+import time
 import unittest
 from pathlib import Path
 
@@ -122,29 +123,34 @@ class FramesUnderWineWaylandDriver:
         done from the desktop: "minimize" (GNOME's Super+H, KDE's window menu),
         "activate" (a click in the dock or taskbar, Alt+Tab) or "maximize" (GNOME's
         Super+Up, KDE's Meta+PgUp). Through GNOME Shell's own JavaScript, or a
-        KWin script over D-Bus: the same calls its shortcuts and task bars make."""
+        KWin script over D-Bus: the same calls its shortcuts and task bars make.
+        Returns whether GNOME Shell has the window minimized then (None under KWin,
+        whose scripts answer nothing: the maximize test shows that they act)."""
         if self.window_manager.startswith("gnome-shell"):
             script = {"minimize": "w.minimize()", "activate": "Main.activateWindow(w)",
                       "maximize": "w.maximize(imports.gi.Meta.MaximizeFlags.BOTH)"}[action]
-            command = ["org.gnome.Shell", "/org/gnome/Shell", "org.gnome.Shell.Eval",
-                       f"(() => {{ const w = global.display.list_all_windows().find(w => w.get_title() === "
-                       f"'Dusk Vein'); {script}; return true; }})()"]
-        else:
-            script = {"minimize": "w.minimized = true;", "activate": "w.minimized = false; workspace.activeWindow = w;",
-                      "maximize": "w.setMaximize(true, true);"}[action]
-            path = Path(ENV["FRAMELATCH_SESSION_ROOT"], f"{action}.js")
-            path.write_text(f"for (const w of workspace.windowList()) if (w.caption === 'Dusk Vein') {{ {script} }}")
-            loaded = gdbus("org.kde.KWin", "/Scripting", "org.kde.kwin.Scripting.loadScript", str(path), action)
-            number = re.search(r"\((\d+),\)", loaded).group(1)
-            # KWin 6 names a loaded script /Scripting/ScriptN, KWin 5 /N.
-            paths = [f"/Scripting/Script{number}", f"/{number}"]
-            for path in paths:
-                try:
-                    return gdbus("org.kde.KWin", path, "org.kde.kwin.Script.run")
-                except subprocess.CalledProcessError:
-                    if path == paths[-1]:
-                        raise
-        gdbus(*command)
+            answer = gdbus("org.gnome.Shell", "/org/gnome/Shell", "org.gnome.Shell.Eval",
+                           f"(() => {{ const w = global.display.list_all_windows().find(w => w.get_title() === "
+                           f"'Dusk Vein'); {script}; return w.minimized; }})()")
+            self.assertRegex(answer, r"^\(true, '(true|false)'\)", f"GNOME Shell answered {answer!r}")
+            return "'true'" in answer
+        script = {"minimize": "w.minimized = true;", "activate": "w.minimized = false; workspace.activeWindow = w;",
+                  "maximize": "w.setMaximize(true, true);"}[action]
+        path = Path(ENV["FRAMELATCH_SESSION_ROOT"], f"{action}.js")
+        path.write_text(f"for (const w of workspace.windowList()) if (w.caption === 'Dusk Vein') {{ {script} }}")
+        # A script's name is its own: each call loads one of a name not used before.
+        loaded = gdbus("org.kde.KWin", "/Scripting", "org.kde.kwin.Scripting.loadScript", str(path),
+                       f"framelatch-{action}-{time.monotonic_ns()}")
+        number = re.fullmatch(r"\((\d+),\)\s*", loaded)
+        self.assertTrue(number, f"KWin did not load the script: {loaded!r}")
+        # KWin 6 names a loaded script /Scripting/ScriptN, KWin 5 /N.
+        for path in (f"/Scripting/Script{number.group(1)}", f"/{number.group(1)}"):
+            try:
+                gdbus("org.kde.KWin", path, "org.kde.kwin.Script.run")
+                return None
+            except subprocess.CalledProcessError as error:
+                failure = error.stderr
+        self.fail(f"KWin did not run the script: {failure}")
 
     def target_after_no_redraw_tb(self, style):
         """The stand-in, told not to redraw, once TB has taken WS_CAPTION off it and
@@ -156,8 +162,8 @@ class FramesUnderWineWaylandDriver:
 
     def test_the_compositors_minimize_and_restore_never_reach_wine_and_leave_the_title_bar(self):
         target = self.target_after_no_redraw_tb(FIXED_SIZE)
-        self.compositor("minimize")
-        self.compositor("activate")
+        self.assertIn(self.compositor("minimize"), (True, None), "the compositor minimized it")
+        self.assertIn(self.compositor("activate"), (False, None), "the compositor brought it back")
         # Wine never hears of either: the window was never iconic, and its frame stays as it was.
         self.assertFalse(self.assert_handled_without_recalculation(target, target["clientSize"])["iconic"])
 
