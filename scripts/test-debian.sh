@@ -147,7 +147,9 @@ fi
 # more after it), and what the root lacks of a stock install.
 summary() {
     local line
-    line=$(grep -E '^Wine .* \(Debian [0-9]+' "$log" | tail -n 1) || line="test.sh did not say which builds ran"
+    # (ctest's colours may come before it on its line.)
+    line=$(sed 's/\x1b\[[0-9;]*m//g' "$log" | grep -E '^Wine .* \(Debian [0-9]+' | tail -n 1) ||
+        line="test.sh did not say which builds ran"
     echo "$line$(sed 's/^/ (/; s/$/)/' "$base/without-security" 2>/dev/null)"
 }
 
