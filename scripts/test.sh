@@ -47,8 +47,9 @@ skips() {
     local count
     count=$(wc -l <"$FRAMELATCH_SKIP_LOG")
     [ "$count" -gt 0 ] || { echo "no test skipped"; return; }
+    # A reason may hold a semicolon of its own: the groups are set apart by " | ".
     echo "$count skipped: $(cut -f2- "$FRAMELATCH_SKIP_LOG" | sort | uniq -c | sort -rn |
-        sed -E 's/^ *([0-9]+) (.*)$/\1 × \2/' | paste -sd ';' - | sed 's/;/; /g')"
+        sed -E 's/^ *([0-9]+) (.*)$/\1 × \2/' | paste -sd '|' - | sed 's/|/ | /g')"
 }
 trap 'status=$?; echo "$summary; $(skips)"; exit $status' EXIT
 
