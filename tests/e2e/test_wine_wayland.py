@@ -43,10 +43,16 @@ class FramesUnderWineWaylandDriver:
         left, top, _, _ = self.placed(window, "FLTX")
         x, y = left + x - window["screenRect"][0], top + y - window["screenRect"][1]
         min_x, min_y = centre(self.button(window, COMMAND1)["screenRect"])
-        gnome_pointer(f"p.notify_absolute_motion(t, {left + min_x - window['screenRect'][0]}, "
-                      f"{top + min_y - window['screenRect'][1]});")
-        wait_until(lambda: any(t["owner"] == window["hwnd"] and t["visible"] for t in probe("tooltips")),
-                   what="Min's tooltip, under GNOME Shell's pointer")
+        min_x, min_y = left + min_x - window["screenRect"][0], top + min_y - window["screenRect"][1]
+        nudge = [0]
+
+        def tooltip_shown():
+            # A pointer device GNOME Shell has only just made may lose its first
+            # motion: moved again, a pixel either way, until Wine has seen it.
+            nudge[0] ^= 1
+            gnome_pointer(f"p.notify_absolute_motion(t, {min_x + nudge[0]}, {min_y});")
+            return any(t["owner"] == window["hwnd"] and t["visible"] for t in probe("tooltips"))
+        wait_until(tooltip_shown, what="Min's tooltip, under GNOME Shell's pointer")
         gnome_pointer(f"p.notify_absolute_motion(t, {x}, {y});")
         gnome_pointer("p.notify_button(t, C.BUTTON_PRIMARY, C.ButtonState.PRESSED);")
         gnome_pointer("p.notify_button(t, C.BUTTON_PRIMARY, C.ButtonState.RELEASED);")
