@@ -77,7 +77,16 @@ class FramesUnderWineWaylandDriver:
         return x, y, x + width, y + height
 
     def settled_fltx(self):
-        return self.placed_fltx()
+        """FLTX once placed; under GNOME Shell also raised and made active, as a
+        player's first click on it would (GNOME Shell may open a window that asked
+        for no activation behind the focused one)."""
+        fltx = self.placed_fltx()
+        if self.window_manager.startswith("gnome-shell"):
+            gdbus("org.gnome.Shell", "/org/gnome/Shell", "org.gnome.Shell.Eval",
+                  "Main.activateWindow(global.display.list_all_windows().find(w => w.get_title() === 'FLTX'))")
+            fltx = wait_until(lambda: (lambda w: w if w["active"] else None)(self.window(fltx["hwnd"])),
+                              what="FLTX to be active")
+        return fltx
 
     def check_tb(self, style, redraw):
         caption = probe("caption-height")
