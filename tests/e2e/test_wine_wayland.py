@@ -44,13 +44,14 @@ class FramesUnderWineWaylandDriver:
         x, y = left + x - window["screenRect"][0], top + y - window["screenRect"][1]
         min_x, min_y = centre(self.button(window, COMMAND1)["screenRect"])
         min_x, min_y = left + min_x - window["screenRect"][0], top + min_y - window["screenRect"][1]
-        nudge = [0]
+        crossing = [True]
 
         def tooltip_shown():
-            # A pointer device GNOME Shell has only just made may lose its first
-            # motion: moved again, a pixel either way, until Wine has seen it.
-            nudge[0] ^= 1
-            gnome_pointer(f"p.notify_absolute_motion(t, {min_x + nudge[0]}, {min_y});")
+            # Into FLTX from outside it, as a hand brings the pointer: a window
+            # that opened under a pointer that has not moved since is not entered.
+            crossing[0] = not crossing[0]
+            gnome_pointer(f"p.notify_absolute_motion(t, {min_x}, {min_y});" if crossing[0] else
+                          "p.notify_absolute_motion(t, 1, 1);")
             return any(t["owner"] == window["hwnd"] and t["visible"] for t in probe("tooltips"))
         wait_until(tooltip_shown, what="Min's tooltip, under GNOME Shell's pointer")
         gnome_pointer(f"p.notify_absolute_motion(t, {x}, {y});")
