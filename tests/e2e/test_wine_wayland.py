@@ -47,11 +47,11 @@ class FramesUnderWineWaylandDriver:
         crossing = [True]
 
         def tooltip_shown():
-            # Into FLTX from outside it, as a hand brings the pointer: a window
+            # Into FLTX from beside it, as a hand brings the pointer: a window
             # that opened under a pointer that has not moved since is not entered.
             crossing[0] = not crossing[0]
             gnome_pointer(f"p.notify_absolute_motion(t, {min_x}, {min_y});" if crossing[0] else
-                          "p.notify_absolute_motion(t, 1, 1);")
+                          f"p.notify_absolute_motion(t, {min_x - 150}, {min_y});")
             return any(t["owner"] == window["hwnd"] and t["visible"] for t in probe("tooltips"))
         wait_until(tooltip_shown, what="Min's tooltip, under GNOME Shell's pointer")
         gnome_pointer(f"p.notify_absolute_motion(t, {x}, {y});")
