@@ -8,7 +8,7 @@ import time
 import unittest
 from pathlib import Path
 
-from harness import COMMAND1, COMMAND2, ENV, WS_CAPTION, WS_THICKFRAME, centre, probe
+from harness import COMMAND2, ENV, WS_CAPTION, WS_THICKFRAME, centre, probe
 from window_manager import COLOR_WINDOW, FIXED_SIZE, RESIZABLE, WindowManagerTest, pixel, screen_area, wait_until
 
 # Wine's Wayland driver's entries: test class name, compositor, and why the
@@ -23,40 +23,16 @@ WINE_WAYLAND_DRIVER = {
 
 class FramesUnderWineWaylandDriver:
     """Wine's own Wayland driver: Wine draws every frame itself, as on Windows,
-    and there is no X display: FLTX is pressed through GNOME Shell's own pointer,
-    or under KWin with Win32 input from the probe. A target's frame changes when the target recalculates it, resizable
-    or not: at once for one that redraws, at its next recalculation for one
-    that does not. Of a player's ways to have it recalculated, the compositor's
+    and there is no X display, so FLTX is pressed with Win32 input from the
+    probe (clicks through GNOME Shell's own pointer did not reach FLTX reliably
+    enough for a test; the guides say what was measured that way). A target's
+    frame changes when the target recalculates it, resizable or not: at once
+    for one that redraws, at its next recalculation for one that does not. Of a player's ways to have it recalculated, the compositor's
     maximize works; its minimize and restore never reach Wine, and Wine's own
     minimize is undone by nothing the desktop offers."""
 
     def press(self, window, control_id):
-        """Clicks a button of FLTX: under GNOME Shell through its own pointer, as a
-        player's click goes (once Min's tooltip shows, the pointer is over FLTX as
-        Wine sees it); under KWin, which lets no test press through it, with Win32
-        input from the probe."""
-        x, y = centre(self.button(window, control_id)["screenRect"])
-        if not self.window_manager.startswith("gnome-shell"):
-            probe("click", x, y)
-            return
-        # Wine's rectangles say where FLTX's parts are within it; GNOME Shell, where it is.
-        left, top, _, _ = self.placed(window, "FLTX")
-        x, y = left + x - window["screenRect"][0], top + y - window["screenRect"][1]
-        min_x, min_y = centre(self.button(window, COMMAND1)["screenRect"])
-        min_x, min_y = left + min_x - window["screenRect"][0], top + min_y - window["screenRect"][1]
-        crossing = [True]
-
-        def tooltip_shown():
-            # Into FLTX from beside it, as a hand brings the pointer: a window
-            # that opened under a pointer that has not moved since is not entered.
-            crossing[0] = not crossing[0]
-            gnome_pointer(f"p.notify_absolute_motion(t, {min_x}, {min_y});" if crossing[0] else
-                          f"p.notify_absolute_motion(t, {min_x - 150}, {min_y});")
-            return any(t["owner"] == window["hwnd"] and t["visible"] for t in probe("tooltips"))
-        wait_until(tooltip_shown, what="Min's tooltip, under GNOME Shell's pointer")
-        gnome_pointer(f"p.notify_absolute_motion(t, {x}, {y});")
-        gnome_pointer("p.notify_button(t, C.BUTTON_PRIMARY, C.ButtonState.PRESSED);")
-        gnome_pointer("p.notify_button(t, C.BUTTON_PRIMARY, C.ButtonState.RELEASED);")
+        probe("click", *centre(self.button(window, control_id)["screenRect"]))
 
     def placed(self, window, title):
         """Where the compositor shows `window` (titled `title`) on the screen, as
@@ -78,16 +54,7 @@ class FramesUnderWineWaylandDriver:
         return x, y, x + width, y + height
 
     def settled_fltx(self):
-        """FLTX once placed; under GNOME Shell also raised and made active, as a
-        player's first click on it would (GNOME Shell may open a window that asked
-        for no activation behind the focused one)."""
-        fltx = self.placed_fltx()
-        if self.window_manager.startswith("gnome-shell"):
-            gdbus("org.gnome.Shell", "/org/gnome/Shell", "org.gnome.Shell.Eval",
-                  "Main.activateWindow(global.display.list_all_windows().find(w => w.get_title() === 'FLTX'))")
-            fltx = wait_until(lambda: (lambda w: w if w["active"] else None)(self.window(fltx["hwnd"])),
-                              what="FLTX to be active")
-        return fltx
+        return self.placed_fltx()
 
     def check_tb(self, style, redraw):
         caption = probe("caption-height")
@@ -232,17 +199,6 @@ class FramesUnderWineWaylandDriver:
 
     def test_tb_on_a_resizable_target_that_does_not_redraw_takes_effect_at_its_next_recalculation(self):
         self.check_tb(RESIZABLE, redraw=False)
-
-
-def gnome_pointer(action):
-    """Moves or presses GNOME Shell's own virtual pointer (as its remote desktop
-    does): `action` is JavaScript with the device `p`, Clutter `C` and a time `t`."""
-    answer = gdbus("org.gnome.Shell", "/org/gnome/Shell", "org.gnome.Shell.Eval",
-                   "(() => { const C = imports.gi.Clutter; if (!global.framelatchPointer) global.framelatchPointer = "
-                   "C.get_default_backend().get_default_seat().create_virtual_device(C.InputDeviceType.POINTER_DEVICE);"
-                   " const p = global.framelatchPointer, t = imports.gi.GLib.get_monotonic_time(); "
-                   f"{action} return true; }})()")
-    assert answer.startswith("(true,"), f"GNOME Shell answered {answer!r}"
 
 
 def gdbus(destination, path, method, *arguments):
