@@ -27,9 +27,10 @@ class FramesUnderWineWaylandDriver:
     probe (clicks through GNOME Shell's own pointer did not reach FLTX reliably
     enough for a test; the guides say what was measured that way). A target's
     frame changes when the target recalculates it, resizable or not: at once
-    for one that redraws, at its next recalculation for one that does not. Of a player's ways to have it recalculated, the compositor's
-    maximize works; its minimize and restore never reach Wine, and Wine's own
-    minimize is undone by nothing the desktop offers."""
+    for one that redraws, at its next recalculation for one that does not. Of
+    a player's ways to have it recalculated, the compositor's maximize works;
+    its minimize and restore never reach Wine, and Wine's own minimize is
+    undone by nothing the desktop offers."""
 
     def press(self, window, control_id):
         probe("click", *centre(self.button(window, control_id)["screenRect"]))
