@@ -17,8 +17,8 @@
 
 #include "DllSearch.h"
 #include "DpiFunctions.h"
-#include "FontGlyphs.h"
 #include "Form1.h"
+#include "SeenBox.h"
 
 namespace framelatch {
 namespace {
@@ -92,54 +92,9 @@ std::set<std::wstring> LoadedModules() {
     return modules;
 }
 
-// The next message box owned by `owner`, as another thread saw it before it
-// pressed OK, as a user would.
-struct BoxReading {
-    HWND owner = nullptr;
-    bool seen = false;
-    std::wstring text;
-    HFONT textFont = nullptr;
-    HFONT buttonFont = nullptr;
-    bool textInItsFontsGlyphs = false;
-};
-
-// Reads the box of `reading->owner` once it is active, then closes it; gives
-// up, with `reading->seen` false, if no box came within ten seconds.
-DWORD WINAPI CloseBoxOf(void* parameter) {
-    auto& reading = *static_cast<BoxReading*>(parameter);
-    const ULONGLONG deadline = GetTickCount64() + 10000;
-    while (GetTickCount64() < deadline) {
-        HWND box = nullptr;
-        while ((box = FindWindowExW(nullptr, box, L"#32770", nullptr))) {
-            if (GetWindow(box, GW_OWNER) == reading.owner && IsWindowVisible(box) && GetForegroundWindow() == box) {
-                const HWND label = GetDlgItem(box, 0xFFFF);
-                wchar_t text[200] = L"";
-                GetWindowTextW(label, text, static_cast<int>(std::size(text)));
-                reading.text = text;
-                reading.textFont = reinterpret_cast<HFONT>(SendMessageW(label, WM_GETFONT, 0, 0));
-                reading.buttonFont = reinterpret_cast<HFONT>(
-                    SendMessageW(FindWindowExW(box, nullptr, L"Button", nullptr), WM_GETFONT, 0, 0));
-                reading.textInItsFontsGlyphs = HasEveryGlyph(reading.textFont, reading.text);
-                reading.seen = true;
-                PostMessageW(box, WM_COMMAND, IDOK, 0);
-                return 0;
-            }
-        }
-        Sleep(20);
-    }
-    return 1;
-}
-
 // Presses a button of `window` with no target running, and reads the warning.
-BoxReading PressForTheWarning(HWND window, int buttonId) {
-    BoxReading reading;
-    reading.owner = window;
-    const HANDLE closer = CreateThread(nullptr, 0, CloseBoxOf, &reading, 0, nullptr);
-    if (!closer) return reading;
-    SendMessageW(GetDlgItem(window, buttonId), BM_CLICK, 0, 0);
-    WaitForSingleObject(closer, 15000);
-    CloseHandle(closer);
-    return reading;
+SeenBox PressForTheWarning(HWND window, int buttonId) {
+    return PressAndReadBox(window, [&] { SendMessageW(GetDlgItem(window, buttonId), BM_CLICK, 0, 0); });
 }
 
 // As a platform may do: disabling the window takes the focus from its buttons
@@ -408,7 +363,7 @@ TEST_F(Form1Test, FocusComesBackToThePressedButtonAfterTheWarning) {
     for (const int pressedId : {Command2Id, Command1Id}) {
         SCOPED_TRACE(pressedId == Command2Id ? "TB" : "Min");
         const HWND pressed = GetDlgItem(window, pressedId);
-        ASSERT_TRUE(PressForTheWarning(window, pressedId).seen) << "no warning box came";
+        ASSERT_TRUE(PressForTheWarning(window, pressedId).found) << "no warning box came";
         EXPECT_TRUE(PumpUntil([&] { return GetFocus() == pressed; }))
             << "the focus is on control " << GetDlgCtrlID(GetFocus());
     }
@@ -441,8 +396,8 @@ TEST_F(Form1Test, TooltipsAndTheWarningAreInFontsThatHaveTheirJapanese) {
         EXPECT_EQ(FontOf(tooltip).lfWeight, status.lfWeight);
     }
 
-    const BoxReading warning = PressForTheWarning(form_.Handle(), Command2Id);
-    ASSERT_TRUE(warning.seen) << "no warning box came";
+    const SeenBox warning = PressForTheWarning(form_.Handle(), Command2Id);
+    ASSERT_TRUE(warning.found) << "no warning box came";
     EXPECT_EQ(warning.text, NotRunning);
     EXPECT_TRUE(warning.textInItsFontsGlyphs)
         << "the warning's font " << testing::PrintToString(FaceOf(warning.textFont));
@@ -531,8 +486,8 @@ TEST(WithLinkedUiFonts, DISABLED_FltxUsesThePlatformsFontsAndLeavesTheBoxAlone) 
     EXPECT_EQ(FaceOf(reinterpret_cast<HFONT>(SendMessageW(tooltip, WM_GETFONT, 0, 0))),
               SystemMetrics().lfStatusFont.lfFaceName);
 
-    const BoxReading warning = PressForTheWarning(form.Handle(), Command1Id);
-    ASSERT_TRUE(warning.seen) << "no warning box came";
+    const SeenBox warning = PressForTheWarning(form.Handle(), Command1Id);
+    ASSERT_TRUE(warning.found) << "no warning box came";
     EXPECT_EQ(warning.text, NotRunning);
     EXPECT_EQ(warning.textFont, warning.buttonFont) << "the box's text has another font than its button";
     DestroyWindow(form.Handle());

@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "FontGlyphs.h"
 #include "FrameToggles.h"
+#include "SeenBox.h"
 #include "TargetWindow.h"
 #include "User32WindowSystem.h"
 
@@ -50,107 +50,6 @@ public:
 private:
     HWND window_;
 };
-
-// What a user saw in a message box, read by another thread while it was up.
-struct SeenBox {
-    bool found = false;
-    std::wstring caption;
-    std::wstring text;
-    std::vector<std::wstring> buttons;
-    bool exclamationIcon = false;
-    bool ownerEnabledWhileUp = true;
-    // The text's font has a glyph of its own for each character.
-    bool textInItsFontsGlyphs = false;
-    // The text wrapped in its font fits its control, and the control and the
-    // buttons fit the box side by side.
-    bool textShowsWhole = false;
-};
-
-struct BoxWatch {
-    HWND owner;
-    SeenBox seen;
-};
-
-BOOL CALLBACK CollectButton(HWND child, LPARAM lParam) {
-    wchar_t className[32]{};
-    GetClassNameW(child, className, 32);
-    if (lstrcmpiW(className, L"Button") == 0 && IsWindowVisible(child)) {
-        wchar_t text[64]{};
-        GetWindowTextW(child, text, 64);
-        reinterpret_cast<SeenBox*>(lParam)->buttons.push_back(text);
-    }
-    return TRUE;
-}
-
-RECT RectIn(HWND box, HWND child) {
-    RECT rect{};
-    GetWindowRect(child, &rect);
-    MapWindowPoints(HWND_DESKTOP, box, reinterpret_cast<POINT*>(&rect), 2);
-    return rect;
-}
-
-bool Inside(const RECT& inner, const RECT& outer) {
-    return inner.left >= outer.left && inner.top >= outer.top && inner.right <= outer.right &&
-           inner.bottom <= outer.bottom;
-}
-
-// Whether `text`, wrapped in `font` as a static control wraps it, fits the
-// box's `label`, and the label and every button lie in the box apart.
-bool ShowsWhole(HWND box, HWND label, HFONT font, const std::wstring& text) {
-    const RECT place = RectIn(box, label);
-    RECT needed{0, 0, place.right - place.left, 0};
-    const HDC dc = GetDC(label);
-    const HGDIOBJ previous = SelectObject(dc, font);
-    DrawTextW(dc, text.c_str(), -1, &needed, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS | DT_NOPREFIX);
-    SelectObject(dc, previous);
-    ReleaseDC(label, dc);
-    RECT client{};
-    GetClientRect(box, &client);
-    bool whole = needed.right <= place.right - place.left && needed.bottom <= place.bottom - place.top &&
-                 Inside(place, client);
-    for (HWND button = FindWindowExW(box, nullptr, L"Button", nullptr); button;
-         button = FindWindowExW(box, button, L"Button", nullptr)) {
-        const RECT at = RectIn(box, button);
-        whole = whole && Inside(at, client) && at.top >= place.bottom;
-    }
-    return whole;
-}
-
-// Waits (bounded) for a message box owned by `owner`, reads it, and presses OK.
-DWORD WINAPI WatchForBox(void* parameter) {
-    auto* watch = static_cast<BoxWatch*>(parameter);
-    for (int tries = 0; tries < 200 && !watch->seen.found; ++tries) {
-        HWND box = nullptr;
-        while ((box = FindWindowExW(nullptr, box, L"#32770", nullptr)) != nullptr) {
-            if (GetWindow(box, GW_OWNER) == watch->owner) break;
-        }
-        // Read as shown: once the box is active, after whatever was done to it before.
-        if (!box || !IsWindowVisible(box) || GetForegroundWindow() != box) {
-            Sleep(25);
-            continue;
-        }
-        SeenBox& seen = watch->seen;
-        seen.found = true;
-        wchar_t buffer[256]{};
-        GetWindowTextW(box, buffer, 256);
-        seen.caption = buffer;
-        GetDlgItemTextW(box, 0xFFFF, buffer, 256);
-        seen.text = buffer;
-        EnumChildWindows(box, CollectButton, reinterpret_cast<LPARAM>(&seen));
-        const HWND iconStatic = GetDlgItem(box, 0x0440);
-        seen.exclamationIcon =
-            iconStatic && reinterpret_cast<HICON>(SendMessageW(iconStatic, STM_GETICON, 0, 0)) ==
-                              LoadIconW(nullptr, MAKEINTRESOURCEW(32515) /* IDI_EXCLAMATION */);
-        seen.ownerEnabledWhileUp = IsWindowEnabled(watch->owner) != FALSE;
-        if (const HWND label = GetDlgItem(box, 0xFFFF)) {
-            const auto font = reinterpret_cast<HFONT>(SendMessageW(label, WM_GETFONT, 0, 0));
-            seen.textInItsFontsGlyphs = HasEveryGlyph(font, seen.text);
-            seen.textShowsWhole = ShowsWhole(box, label, font, seen.text);
-        }
-        PostMessageW(box, WM_COMMAND, IDOK, 0);
-    }
-    return 0;
-}
 
 // The real user32 in every call, except that the lookup yields the window a
 // test names; a test can also act right after the lookup or the style read,
@@ -219,17 +118,6 @@ protected:
         toggles.InitialiseToggles();
     }
 
-    // Runs `press` while another thread reads and dismisses the box it shows.
-    template <typename Press>
-    SeenBox PressExpectingWarning(Press press) {
-        BoxWatch watch{owner.Get(), {}};
-        HANDLE thread = CreateThread(nullptr, 0, WatchForBox, &watch, 0, nullptr);
-        press();
-        WaitForSingleObject(thread, 10000);
-        CloseHandle(thread);
-        return watch.seen;
-    }
-
     TestWindow owner{L"FramelatchTestOwner", L"FLTX test owner", WS_OVERLAPPEDWINDOW | WS_VISIBLE};
     User32WindowSystem system;
     FrameToggles toggles{system};
@@ -273,7 +161,7 @@ TEST_F(TogglingOnUser32, LookupIgnoresCaseButNotNearMissesOrChildren) {
 }
 
 TEST_F(TogglingOnUser32, WarningBoxIsExactAndLeavesTheFlagsAlone) {
-    ExpectWarning(PressExpectingWarning([&] { toggles.ToggleTitleBar(); }), NotRunningText);
+    ExpectWarning(PressAndReadBox(owner.Get(), [&] { toggles.ToggleTitleBar(); }), NotRunningText);
     EXPECT_TRUE(IsWindowEnabled(owner.Get()));
     EXPECT_TRUE(toggles.TBFlag());
 
@@ -303,7 +191,7 @@ TEST_F(TogglingOnUser32, TargetClosingDuringThePressIsReportedAsNotRunning) {
         steeredToggles.InitialiseToggles();
 
         // A target that has gone is not running.
-        ExpectWarning(PressExpectingWarning([&] { steeredToggles.ToggleTitleBar(); }), NotRunningText);
+        ExpectWarning(PressAndReadBox(owner.Get(), [&] { steeredToggles.ToggleTitleBar(); }), NotRunningText);
         EXPECT_TRUE(steeredToggles.TBFlag());
     }
 }
@@ -317,7 +205,7 @@ TEST_F(TogglingOnUser32, RefusedChangeIsReportedWithItsOwnWarning) {
     FrameToggles steeredToggles(steered);
     steeredToggles.InitialiseToggles();
 
-    ExpectWarning(PressExpectingWarning([&] { steeredToggles.ToggleTitleBar(); }), RefusedText);
+    ExpectWarning(PressAndReadBox(owner.Get(), [&] { steeredToggles.ToggleTitleBar(); }), RefusedText);
     EXPECT_TRUE(steeredToggles.TBFlag()) << "a refused change must not count";
     EXPECT_EQ(static_cast<DWORD>(GetWindowLongA(protectedWindow, GWL_STYLE)), before);
 }
