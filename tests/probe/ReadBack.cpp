@@ -13,7 +13,6 @@
 #include "Json.h"
 #include "Verbs.h"
 
-
 namespace {
 
 // The window's own text, read without sending it a message, so a window
@@ -127,7 +126,6 @@ void DescribeWindow(Json& json, HWND window) {
     json.Key("active").Bool(thread.hwndActive == window);
     json.Key("focus").Number(thread.hwndFocus && IsChild(window, thread.hwndFocus) ? GetDlgCtrlID(thread.hwndFocus)
                                                                                    : 0);
-    json.Key("foreground").Bool(GetForegroundWindow() == window);
 
     // Children in z-order, which is also the tab order.
     json.Key("children").Open('[');
@@ -139,59 +137,25 @@ void DescribeWindow(Json& json, HWND window) {
         MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&rect), 2);
         json.Key("id").Number(GetDlgCtrlID(child));
         json.Key("clientRect").Rect(rect);
-        DWORD_PTR font = 0;
-        SendMessageTimeoutW(child, WM_GETFONT, 0, 0, SMTO_ABORTIFHUNG, 2000, &font);
-        json.Key("hasFont").Bool(font != 0);
         json.Close('}');
     }
     json.Close(']');
     json.Close('}');
 }
 
-// A 32-bit top-down bitmap of `width` x `height`, drawn into through `dc`.
-class Canvas {
-public:
-    Canvas(int width, int height) : width_(width), height_(height), dc_(CreateCompatibleDC(nullptr)) {
-        BITMAPINFO info{};
-        info.bmiHeader.biSize = sizeof(info.bmiHeader);
-        info.bmiHeader.biWidth = width;
-        info.bmiHeader.biHeight = -height;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        bitmap_ = CreateDIBSection(dc_, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&pixels_), nullptr, 0);
-        old_ = SelectObject(dc_, bitmap_);
-    }
+// A memory DC that draws into a bitmap of the screen's kind.
+struct Canvas {
+    Canvas(HDC screen, int width, int height)
+        : dc(CreateCompatibleDC(screen)), old(SelectObject(dc, CreateCompatibleBitmap(screen, width, height))) {}
     ~Canvas() {
-        SelectObject(dc_, old_);
-        DeleteObject(bitmap_);
-        DeleteDC(dc_);
+        DeleteObject(SelectObject(dc, old));
+        DeleteDC(dc);
     }
     Canvas(const Canvas&) = delete;
     Canvas& operator=(const Canvas&) = delete;
 
-    HDC Dc() const { return dc_; }
-    DWORD Pixel(int x, int y) const { return pixels_[y * width_ + x] & 0xFFFFFF; }
-    void Fill(DWORD colour) {
-        for (int i = 0; i < width_ * height_; ++i) pixels_[i] = colour;
-    }
-    long long Distance(const Canvas& other) const {
-        long long sum = 0;
-        for (int i = 0; i < width_ * height_; ++i) {
-            for (int shift = 0; shift < 24; shift += 8) {
-                sum += std::abs(static_cast<int>((pixels_[i] >> shift) & 0xFF) -
-                                static_cast<int>((other.pixels_[i] >> shift) & 0xFF));
-            }
-        }
-        return sum;
-    }
-
-private:
-    int width_;
-    int height_;
-    HDC dc_;
-    HBITMAP bitmap_ = nullptr;
-    HGDIOBJ old_ = nullptr;
-    DWORD* pixels_ = nullptr;
+    const HDC dc;
+    const HGDIOBJ old;
 };
 
 // Which standard icon the control shows on screen: the one whose picture,
@@ -199,32 +163,35 @@ private:
 std::wstring IconShownBy(HWND control) {
     RECT rect{};
     GetWindowRect(control, &rect);
-    const int width = rect.right - rect.left;
-    const int height = rect.bottom - rect.top;
+    const int width = rect.right - rect.left, height = rect.bottom - rect.top;
     if (width <= 0 || height <= 0) return L"";
-
-    Canvas shown(width, height);
-    HDC screen = GetDC(nullptr);
-    BitBlt(shown.Dc(), 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
+    const HDC screen = GetDC(nullptr);
+    const Canvas shown(screen, width, height), drawn(screen, width, height);
+    BitBlt(shown.dc, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
     ReleaseDC(nullptr, screen);
 
-    struct Candidate {
-        const wchar_t* name;
-        WORD id;
-    };
-    const Candidate candidates[] = {{L"hand", 32513}, {L"question", 32514}, {L"exclamation", 32515},
-                                    {L"asterisk", 32516}};
+    const std::pair<const wchar_t*, WORD> candidates[] = {
+        {L"hand", 32513}, {L"question", 32514}, {L"exclamation", 32515}, {L"asterisk", 32516}};
     std::wstring best;
     long long bestDistance = -1;
-    for (const Candidate& candidate : candidates) {
-        Canvas drawn(width, height);
-        drawn.Fill(shown.Pixel(0, 0));
-        DrawIconEx(drawn.Dc(), 0, 0, LoadIconW(nullptr, MAKEINTRESOURCEW(candidate.id)), 0, 0, 0, nullptr,
+    for (const auto& [name, id] : candidates) {
+        const HBRUSH background = CreateSolidBrush(GetPixel(shown.dc, 0, 0));
+        const RECT area{0, 0, width, height};
+        FillRect(drawn.dc, &area, background);
+        DeleteObject(background);
+        DrawIconEx(drawn.dc, 0, 0, LoadIconW(nullptr, MAKEINTRESOURCEW(id)), 0, 0, 0, nullptr,
                    DI_NORMAL | DI_DEFAULTSIZE);
-        const long long distance = shown.Distance(drawn);
+        long long distance = 0;
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                const COLORREF a = GetPixel(shown.dc, x, y), b = GetPixel(drawn.dc, x, y);
+                distance += std::abs(GetRValue(a) - GetRValue(b)) + std::abs(GetGValue(a) - GetGValue(b)) +
+                            std::abs(GetBValue(a) - GetBValue(b));
+            }
+        }
         if (bestDistance < 0 || distance < bestDistance) {
             bestDistance = distance;
-            best = candidate.name;
+            best = name;
         }
     }
     return best;
