@@ -310,3 +310,16 @@ class DesktopTest(unittest.TestCase):
 
     def box_of(self, window, env=None):
         return next((b for b in probe("boxes", env=env) if b["owner"] == window["hwnd"]), None)
+
+    def close_warning(self, fltx, env=None):
+        """Checks that FLTX shows the not-running warning, and closes it with Enter as a user does."""
+        box = wait_until(lambda: self.box_of(fltx, env=env), what="the not-running warning")
+        self.assertEqual((box["message"], box["text"]), (NOT_RUNNING, "Framelatch"))
+        key("Return")
+        wait_until(lambda: self.box_of(fltx, env=env) is None, what="the warning to close")
+
+    def tooltip_of(self, fltx, control_id, text):
+        """Puts the pointer on a button of FLTX and waits for its tooltip `text`."""
+        xdotool("mousemove", *centre(self.button(fltx, control_id)["screenRect"]))
+        return wait_until(lambda: next((t for t in probe("tooltips") if t["owner"] == fltx["hwnd"] and t["visible"]
+                                        and t["tip"] == text), None), what=f"the tooltip {text!r}")

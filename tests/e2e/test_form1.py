@@ -88,11 +88,7 @@ class WindowAndButtons(DesktopTest):
     def test_tooltips_show_their_japanese_texts(self):
         _, fltx = self.start_fltx()
         for control_id, text in ((COMMAND1, TOOLTIP_MIN), (COMMAND2, TOOLTIP_TB)):
-            xdotool("mousemove", *centre(self.button(fltx, control_id)["screenRect"]))
-            tip = wait_until(lambda: next((t for t in probe("tooltips") if t["owner"] == fltx["hwnd"]
-                                           and t["visible"] and t["tip"] == text), None),
-                             what=f"the tooltip {text!r}")
-            self.assertEqual(tip["tip"], text)
+            self.tooltip_of(fltx, control_id, text)
 
 
 class Presses(DesktopTest):
@@ -177,10 +173,7 @@ class Warning(DesktopTest):
         _, near_miss = self.start_target(title="Dusk Vein - save.dv")
         _, fltx = self.start_fltx()
         self.press(fltx, COMMAND2)
-        box = wait_until(lambda: self.box_of(fltx), what="the warning")
-        self.assertEqual(box["message"], NOT_RUNNING)
-        key("Return")
-        wait_until(lambda: self.box_of(fltx) is None, what="the box to close")
+        self.close_warning(fltx)
         self.assertEqual(self.target_style(near_miss, "Dusk Vein - save.dv"), FULL_FRAME)
 
 

@@ -3,8 +3,8 @@ them: the recommended 32-bit Framelatch beside a 64-bit Dusk Vein, and the
 64-bit Framelatch beside a 32-bit one."""
 import unittest
 
-from harness import (BIN, COMMAND1, COMMAND2, FULL_FRAME, NOT_RUNNING, WIN32_BIN, WS_CAPTION, WS_MINIMIZEBOX,
-                     DesktopTest, key, wait_until, why_no_32_bit_build_here)
+from harness import (BIN, COMMAND1, COMMAND2, FULL_FRAME, WIN32_BIN, WS_CAPTION, WS_MINIMIZEBOX, DesktopTest,
+                     why_no_32_bit_build_here)
 
 NO_MIN_BOX = FULL_FRAME & ~WS_MINIMIZEBOX
 
@@ -30,10 +30,7 @@ class MixedBuilds(DesktopTest):
 
         target_program.stop()
         self.press(fltx, COMMAND2)
-        box = wait_until(lambda: self.box_of(fltx), what="the not-running warning")
-        self.assertEqual((box["message"], box["text"]), (NOT_RUNNING, "Framelatch"))
-        key("Return")
-        wait_until(lambda: self.box_of(fltx) is None, what="the warning to close")
+        self.close_warning(fltx)
 
     def test_32_bit_framelatch_switches_a_64_bit_target(self):
         self.check_presses_and_warning(fltx_bin=WIN32_BIN, target_bin=BIN)

@@ -4,9 +4,9 @@ import re
 import unittest
 from pathlib import Path
 
-from harness import (BIN, COMMAND1, COMMAND2, ENV, FULL_FRAME, NOT_RUNNING, TOOLTIP_MIN, TOOLTIP_TB,
-                     WS_CAPTION, WS_MINIMIZEBOX, DesktopTest, centre, key, probe, restart_wine_server, run_wine_tool,
-                     screenshot, set_registry_value, wait_until, xdotool)
+from harness import (BIN, COMMAND1, COMMAND2, ENV, FULL_FRAME, NOT_RUNNING, TOOLTIP_MIN, TOOLTIP_TB, WS_CAPTION,
+                     WS_MINIMIZEBOX, DesktopTest, key, probe, restart_wine_server, run_wine_tool, screenshot,
+                     set_registry_value, wait_until)
 
 NO_TITLE_BAR = FULL_FRAME & ~WS_CAPTION
 NO_MIN_BOX = FULL_FRAME & ~WS_MINIMIZEBOX
@@ -52,12 +52,6 @@ class ManyPresses(DesktopTest):
 
 
 class TargetComesAndGoes(DesktopTest):
-    def dismiss_warning(self, fltx):
-        box = wait_until(lambda: self.box_of(fltx), what="the warning")
-        self.assertEqual(box["message"], NOT_RUNNING)
-        key("Return")
-        wait_until(lambda: self.box_of(fltx) is None, what="the warning to close")
-
     def test_each_press_finds_the_present_target_and_flags_carry_over(self):
         _, fltx = self.start_fltx()
         target_program, target = self.start_target()
@@ -67,7 +61,7 @@ class TargetComesAndGoes(DesktopTest):
         for _ in range(3):
             target_program.stop()
             self.press(fltx, COMMAND2)                  # no target: warning, flag kept
-            self.dismiss_warning(fltx)
+            self.close_warning(fltx)
             target_program, target = self.start_target()
             self.press(fltx, COMMAND2)                  # TB: Set; the new target keeps its bar
             wait_until(lambda: probe("style-changes", target["hwnd"]) == 1, what="the write")
@@ -77,7 +71,7 @@ class TargetComesAndGoes(DesktopTest):
 
         target_program.stop()
         self.press(fltx, COMMAND1)
-        self.dismiss_warning(fltx)
+        self.close_warning(fltx)
         _, target = self.start_target(style=NO_MIN_BOX)
         self.press(fltx, COMMAND1)                      # Min: still Set after the warning
         self.wait_for_style(target, FULL_FRAME)
@@ -109,11 +103,7 @@ class CodePages(DesktopTest):
         # Pictures of the Japanese as a player sees it in a plain prefix, to look at.
         locale = lang.split(".")[0]
         for control_id, text, name in ((COMMAND1, TOOLTIP_MIN, "Min"), (COMMAND2, TOOLTIP_TB, "TB")):
-            xdotool("mousemove", *centre(self.button(fltx, control_id)["screenRect"]))
-            tip = wait_until(lambda: next((t for t in probe("tooltips") if t["owner"] == fltx["hwnd"]
-                                           and t["visible"] and t["tip"] == text), None),
-                             what=f"the tooltip {text!r} under {lang}")
-            screenshot(SHOTS / f"tooltip-{name}-{locale}.png", crop_of(tip))
+            screenshot(SHOTS / f"tooltip-{name}-{locale}.png", crop_of(self.tooltip_of(fltx, control_id, text)))
 
         self.press(fltx, COMMAND2)
         box = wait_until(lambda: self.box_of(fltx), what=f"the warning under {lang}")

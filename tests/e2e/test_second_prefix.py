@@ -5,8 +5,8 @@ import os
 import unittest
 from pathlib import Path
 
-from harness import (BIN, COMMAND1, COMMAND2, ENV, FULL_FRAME, NOT_RUNNING, WIN32_BIN, DesktopTest, key, probe,
-                     session_env, wait_until, why_no_32_bit_build_here)
+from harness import (BIN, COMMAND1, COMMAND2, ENV, FULL_FRAME, WIN32_BIN, DesktopTest, probe, session_env,
+                     why_no_32_bit_build_here)
 
 SECOND = session_env(Path(os.environ["FRAMELATCH_SECOND_SESSION"]))
 
@@ -27,10 +27,7 @@ class SecondPrefix(DesktopTest):
                 program, fltx = self.start_fltx(env=SECOND, bin=bin)
                 for control_id in (COMMAND2, COMMAND1):
                     self.press(fltx, control_id)
-                    box = wait_until(lambda: self.box_of(fltx, env=SECOND), what="the not-running warning")
-                    self.assertEqual((box["message"], box["text"]), (NOT_RUNNING, "Framelatch"))
-                    key("Return")
-                    wait_until(lambda: self.box_of(fltx, env=SECOND) is None, what="the warning to close")
+                    self.close_warning(fltx, env=SECOND)
                 program.stop()
 
         self.assertEqual(self.target_style(target), FULL_FRAME)

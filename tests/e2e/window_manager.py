@@ -8,8 +8,8 @@ import tempfile
 import unittest
 from pathlib import Path
 
-from harness import (BIN, COMMAND1, DESKTOP_SCRIPT, ENV, FULL_FRAME, SESSION_STATE, SKIPPED, DesktopTest, centre, probe,
-                     screenshot, session_env, wait_until, xdotool)
+from harness import (BIN, COMMAND1, DESKTOP_SCRIPT, ENV, FULL_FRAME, SESSION_STATE, SKIPPED, TOOLTIP_MIN, DesktopTest,
+                     probe, screenshot, session_env, wait_until, xdotool)
 
 # _MOTIF_WM_HINTS: flags, functions, decorations, input mode, status.
 MWM_FUNC_MINIMIZE = 0x08
@@ -185,7 +185,5 @@ class WindowManagerTest(DesktopTest):
                           what="FLTX to be active")
         # The pointer reaches FLTX's buttons once Min's tooltip shows: a window
         # manager may keep the first click after an activation (KWin does).
-        xdotool("mousemove", *centre(self.button(fltx, COMMAND1)["screenRect"]))
-        wait_until(lambda: any(t["owner"] == fltx["hwnd"] and t["visible"] for t in probe("tooltips")),
-                   what="Min's tooltip")
+        self.tooltip_of(fltx, COMMAND1, TOOLTIP_MIN)
         return fltx
