@@ -9,8 +9,8 @@ import sys
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tests" / "e2e"))
-from harness import (COMMAND1, COMMAND2, WS_CAPTION, WS_MINIMIZEBOX, DesktopTest, screenshot,  # noqa: E402
-                     wait_until)
+from harness import COMMAND1, COMMAND2, WS_CAPTION, WS_MINIMIZEBOX, DesktopTest, wait_until  # noqa: E402
+from wine_session import screenshot  # noqa: E402
 
 
 CROP = "560x360+0+0"   # FLTX and the stand-in, as they open

@@ -5,7 +5,6 @@ from the probe program, as JSON.
 """
 import json
 import os
-import shlex
 import signal
 import subprocess
 import sys
@@ -14,13 +13,9 @@ import time
 import unittest
 from pathlib import Path
 
-BIN = Path(os.environ.get("FRAMELATCH_BIN", Path(__file__).resolve().parents[2] / "build" / "windows"))
-SESSION_STATE = Path(os.environ.get("FRAMELATCH_SESSION", BIN / "tests" / "wine-session.env"))
-SCRIPTS = Path(__file__).resolve().parents[1] / "wine"
-SESSION_SCRIPT, DESKTOP_SCRIPT, WINE_HOST_SCRIPT = (SCRIPTS / name for name in ("session.sh", "desktop.sh",
-                                                                                  "wine-host.sh"))
-# What a script's exit says of something this host cannot run, as ctest counts a skipped test.
-SKIPPED = 77
+from wine_session import BIN, ENV
+
+WINE_HOST_SCRIPT = Path(__file__).resolve().parents[1] / "wine" / "wine-host.sh"
 
 WS_CAPTION = 0x00C00000
 WS_MINIMIZEBOX = 0x00020000
@@ -42,20 +37,6 @@ TOOLTIP_MIN = "最小化ボタンを切り替えます"
 TOOLTIP_TB = "タイトルバーを切り替えます"
 
 
-def session_env(state=SESSION_STATE):
-    """A session's environment variables, read from its state file (which may
-    unset some of this process's own: a session with no X display)."""
-    env = {}
-    out = subprocess.run(["bash", "-c", f"source {shlex.quote(str(state))} && env -0"],
-                         check=True, capture_output=True).stdout
-    for item in out.split(b"\0"):
-        if b"=" in item:
-            key, value = item.split(b"=", 1)
-            env[key.decode()] = value.decode()
-    return env
-
-
-ENV = session_env()
 # The session's own loader: a 64-bit session never goes through the `wine`
 # wrapper, which would pick the 32-bit loader whenever it is installed.
 WINE = ENV["WINELOADER"]
@@ -158,22 +139,6 @@ def probe(*args, env=None):
 
 def set_registry_value(key, name, value, kind="REG_SZ", env=None):
     run_wine_tool("reg", "add", key, "/v", name, "/t", kind, "/d", value, "/f", env=env)
-
-
-def restart_wine_server(state=SESSION_STATE):
-    """Ends every program of a session and starts its server again, which then
-    reads its settings afresh."""
-    subprocess.run([str(SESSION_SCRIPT), "restart-server", str(state)], check=True, timeout=60)
-
-
-def screenshot(path, crop=None):
-    """Saves the session's screen, or the part `crop` ("WxH+X+Y") of it, as a PNG
-    file, as the session's display or compositor gives it."""
-    path = Path(path)
-    path.parent.mkdir(parents=True, exist_ok=True)
-    subprocess.run([str(DESKTOP_SCRIPT), "screenshot", str(SESSION_STATE), str(path), *([crop] if crop else [])],
-                   check=True, timeout=60)
-    return path
 
 
 def xdotool(*args):

@@ -5,8 +5,8 @@ import unittest
 from pathlib import Path
 
 from harness import (BIN, COMMAND1, COMMAND2, ENV, FULL_FRAME, NOT_RUNNING, TOOLTIP_MIN, TOOLTIP_TB, WS_CAPTION,
-                     WS_MINIMIZEBOX, DesktopTest, key, probe, restart_wine_server, run_wine_tool, screenshot,
-                     set_registry_value, wait_until)
+                     WS_MINIMIZEBOX, DesktopTest, key, probe, run_wine_tool, set_registry_value, wait_until)
+from wine_session import restart_wine_server, screenshot
 
 NO_TITLE_BAR = FULL_FRAME & ~WS_CAPTION
 NO_MIN_BOX = FULL_FRAME & ~WS_MINIMIZEBOX

@@ -13,8 +13,9 @@ There FRAMELATCH_REQUIRED_WINDOW_MANAGERS=all (or a list of names) makes one
 that cannot start fail the run instead."""
 import unittest
 
-from harness import COMMAND1, COMMAND2, FULL_FRAME, WS_CAPTION, WS_MINIMIZEBOX, WS_THICKFRAME, probe, screenshot, \
-    set_registry_value, wait_until, xdotool
+from harness import (COMMAND1, COMMAND2, FULL_FRAME, WS_CAPTION, WS_MINIMIZEBOX, WS_THICKFRAME, probe,
+                     set_registry_value, wait_until, xdotool)
+from wine_session import screenshot
 from window_manager import (COLOR_WINDOW, FIXED_SIZE, MWM_DECOR_TITLE, MWM_FUNC_MINIMIZE, RESIZABLE, SHOTS,
                             WindowManagerTest, motif_hints, pixel, screen_area, title_bar_point, x_window)
 

@@ -8,8 +8,9 @@ import tempfile
 import unittest
 from pathlib import Path
 
-from harness import (BIN, COMMAND1, DESKTOP_SCRIPT, ENV, FULL_FRAME, SESSION_STATE, SKIPPED, TOOLTIP_MIN, DesktopTest,
-                     probe, screenshot, session_env, wait_until, xdotool)
+import desktop
+from harness import BIN, COMMAND1, ENV, FULL_FRAME, TOOLTIP_MIN, DesktopTest, probe, wait_until, xdotool
+from wine_session import screenshot
 
 # _MOTIF_WM_HINTS: flags, functions, decorations, input mode, status.
 MWM_FUNC_MINIMIZE = 0x08
@@ -113,19 +114,14 @@ class WindowManagerTest(DesktopTest):
 
     @classmethod
     def setUpClass(cls):
-        """Puts the class's window manager in charge of the session's display
-        (a Wayland compositor's is a display of its own)."""
-        run = subprocess.run([str(DESKTOP_SCRIPT), "window-manager", str(SESSION_STATE), cls.window_manager],
-                             capture_output=True, text=True, timeout=180)
-        if run.returncode == SKIPPED:
+        """Puts the class's window manager in charge of the session's desktop."""
+        try:
+            desktop.start(cls.window_manager)
+        except desktop.Unavailable as why:
             if required(cls.window_manager):
                 raise AssertionError(f"{cls.window_manager} cannot start here, and this run requires it "
-                                     f"(FRAMELATCH_REQUIRED_WINDOW_MANAGERS): {run.stderr.strip()}")
-            raise unittest.SkipTest(run.stderr.strip())
-        if run.returncode != 0:
-            raise AssertionError(f"{cls.window_manager} did not start: {run.stderr}")
-        ENV.clear()
-        ENV.update(session_env())
+                                     f"(FRAMELATCH_REQUIRED_WINDOW_MANAGERS): {why}") from None
+            raise unittest.SkipTest(str(why)) from None
 
     def drawn_frame(self, x_id):
         return drawn_frame(x_id, self.frame_measure)

@@ -4,15 +4,14 @@
 #
 #   session.sh start STATE ARCH [window-manager | beside OTHER]
 #                                       boot a win32 or win64 session, write its
-#                                       settings to STATE; with window-manager, a
-#                                       real one (openbox) draws the frames, as on a
-#                                       Linux desktop, instead of Wine itself (see
-#                                       desktop.sh for the others); with beside, a
+#                                       settings to STATE; with window-manager, Wine
+#                                       leaves the frames to a window manager, as on
+#                                       a Linux desktop, which the tests start
+#                                       (tests/e2e/desktop.py); with beside, a
 #                                       second prefix with a server of its own on the
 #                                       display of the session in OTHER
-#   session.sh stop STATE               stop that session and remove its folder
-#   session.sh restart-server STATE     end every program of the session and start
-#                                       its server again
+#   session.sh stop STATE               stop that session, with any desktop the
+#                                       tests started in it, and remove its folder
 #   session.sh run STATE PROGRAM ARGS   run a Windows program in the session
 #   session.sh env STATE COMMAND ARGS   run a Linux command with the session's settings
 #   session.sh prefix DIR ARCH          boot and set up a lasting prefix at DIR, once,
@@ -25,7 +24,32 @@ set -Eeuo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$here/wine-host.sh"
-source "$here/desktop.sh"
+
+# Polls a condition every 0.1 s for at most $1 seconds.
+wait_for() {
+    local tries=$(($1 * 10))
+    shift
+    while ! "$@"; do
+        tries=$((tries - 1))
+        [ "$tries" -gt 0 ] || return 1
+        sleep 0.1
+    done
+}
+
+# Stops the process $1, if there is one: asked first, killed after 10 s.
+stop_process() {
+    [ -n "${1:-}" ] || return 0
+    if kill "$1" 2>/dev/null; then
+        wait_for 10 bash -c '! kill -0 "$0" 2>/dev/null' "$1" || kill -9 "$1" 2>/dev/null || true
+    fi
+}
+
+# Reads the session's settings, or fails saying there is no session.
+load_state() {
+    [ -s "$state" ] || { echo "session: no session in '$state'" >&2; exit 2; }
+    # shellcheck disable=SC1090
+    source "$state"
+}
 
 # Boots the prefix in $WINEPREFIX and sets it up, logging to $1.
 prepare_prefix() {
@@ -100,9 +124,8 @@ STATE
     trap 'echo "session: start failed; its logs:" >&2; cat "$FRAMELATCH_SESSION_ROOT"/*.log >&2; stop' ERR
     mkdir -p "$WINEPREFIX"
 
-    [ "$frames" != window-manager ] || start_window_manager openbox
-
-    start_server
+    # Persistent, so that the booted prefix stays warm between test programs.
+    "${WINESERVER:-wineserver}" -p >>"$root/wineserver.log" 2>&1 </dev/null
     prepare_prefix "$root/wineboot.log"
     # Without a window manager, Wine draws every frame itself; with one, Wine
     # keeps its default managed mode, as on a user's desktop.
@@ -144,31 +167,29 @@ stop() {
     [ -s "$state" ] || { rm -f "$state"; return 0; }
     # shellcheck disable=SC1090
     source "$state"
-    stop_server
-    # The window manager first, while its display is still there.
-    stop_desktop
-    # A session beside another has no display of its own to stop.
-    stop_process "${FRAMELATCH_XVFB_PID:-}"
+    "${WINESERVER:-wineserver}" -k >/dev/null 2>&1 || true
+    wait_for 10 bash -c '! WINEPREFIX="$0" "$1" -k0 2>/dev/null' "$WINEPREFIX" "${WINESERVER:-wineserver}" || true
+    # The desktop first, while its display is still there: the window manager,
+    # what a Wayland compositor started in its session, and the buses. A
+    # session beside another has no display of its own to stop.
+    local pid
+    for pid in "${FRAMELATCH_WM_PID:-}" "${FRAMELATCH_WM_CHILD_PID:-}" "${FRAMELATCH_DBUS_PID:-}" \
+        "${FRAMELATCH_SYSTEM_DBUS_PID:-}" "${FRAMELATCH_XVFB_PID:-}"; do
+        stop_process "$pid"
+    done
     case "$FRAMELATCH_SESSION_ROOT" in
     */framelatch-wine.*) rm -rf "$FRAMELATCH_SESSION_ROOT" ;;
     esac
     rm -f "$state"
 }
 
-usage="usage: session.sh start|stop|restart-server|run|env STATE ... | prefix DIR ARCH"
+usage="usage: session.sh start|stop|run|env STATE ... | prefix DIR ARCH"
 command=${1:?$usage}
 state=${2:?$usage}
 shift 2
 case "$command" in
 start) start "$@" ;;
 stop) stop ;;
-restart-server)
-    # As after a sign-in: what the server read at its start (the DPI among
-    # it) is read afresh by every program from now on.
-    load_state
-    stop_server
-    start_server
-    ;;
 prefix) prefix "$@" ;;
 run)
     load_state

@@ -1,0 +1,87 @@
+"""The test run's Wine session, as tests/wine/session.sh started it: its
+settings, its Wine server and its screen. What the tests change of it (a
+display, a driver, the processes of a desktop) goes into its state file too,
+where stopping the session finds it."""
+import os
+import re
+import shlex
+import subprocess
+import time
+from pathlib import Path
+
+BIN = Path(os.environ.get("FRAMELATCH_BIN", Path(__file__).resolve().parents[2] / "build" / "windows"))
+SESSION_STATE = Path(os.environ.get("FRAMELATCH_SESSION", BIN / "tests" / "wine-session.env"))
+
+
+def session_env(state=SESSION_STATE):
+    """A session's environment variables, read from its state file (which may
+    unset some of this process's own: a session with no X display)."""
+    env = {}
+    out = subprocess.run(["bash", "-c", f"source {shlex.quote(str(state))} && env -0"],
+                         check=True, capture_output=True).stdout
+    for item in out.split(b"\0"):
+        if b"=" in item:
+            key, value = item.split(b"=", 1)
+            env[key.decode()] = value.decode()
+    return env
+
+
+ENV = session_env()
+
+
+def record(**settings):
+    """Takes settings into the session, here and in its state file (None unsets one)."""
+    with open(SESSION_STATE, "a", encoding="utf-8") as state:
+        for name, value in settings.items():
+            if value is None:
+                ENV.pop(name, None)
+                state.write(f"unset {name}\n")
+            else:
+                ENV[name] = str(value)
+                state.write(f"export {name}={shlex.quote(str(value))}\n")
+
+
+def stop_wine_server():
+    """Ends every program of the session's prefix, and its server, waiting
+    (ten seconds at most) for the server to be gone."""
+    server = ENV.get("WINESERVER", "wineserver")
+    subprocess.run([server, "-k"], env=ENV, capture_output=True, timeout=60)
+    for _ in range(100):
+        if subprocess.run([server, "-k0"], env=ENV, capture_output=True, timeout=60).returncode != 0:
+            return
+        time.sleep(0.1)
+
+
+def start_wine_server():
+    """Starts the session's server, persistent, so that the booted prefix stays
+    warm between programs; it reads its settings (the DPI among them) afresh."""
+    with open(Path(ENV["FRAMELATCH_SESSION_ROOT"], "wineserver.log"), "a") as log:
+        subprocess.run([ENV.get("WINESERVER", "wineserver"), "-p"], env=ENV, stdin=subprocess.DEVNULL, stdout=log,
+                       stderr=log, check=True, timeout=60)
+
+
+def restart_wine_server():
+    """As after a sign-in: every program of the session ends, and what the
+    server read at its start is read afresh by every program from now on."""
+    stop_wine_server()
+    start_wine_server()
+
+
+def screenshot(path, crop=None):
+    """Saves the session's screen, or the part `crop` ("WxH+X+Y") of it, as a PNG
+    file: from X, or from GNOME Shell, which draws the screen itself, as its
+    screenshot tool takes it."""
+    path = Path(path).resolve()
+    path.parent.mkdir(parents=True, exist_ok=True)
+    if ENV.get("FRAMELATCH_WM", "").startswith("gnome-shell"):
+        if crop:
+            width, height, x, y = re.fullmatch(r"(\d+)x(\d+)\+(-?\d+)\+(-?\d+)", crop).groups()
+            method, arguments = "ScreenshotArea", [x, y, width, height, "false"]
+        else:
+            method, arguments = "Screenshot", ["false", "false"]
+        command = ["gdbus", "call", "--session", "--dest", "org.gnome.Shell.Screenshot", "--object-path",
+                   "/org/gnome/Shell/Screenshot", "--method", f"org.gnome.Shell.Screenshot.{method}", *arguments]
+    else:
+        command = ["import", "-window", "root", *(["-crop", crop] if crop else [])]
+    subprocess.run([*command, str(path)], env=ENV, check=True, capture_output=True, timeout=60)
+    return path
