@@ -43,37 +43,29 @@ class ThrowawaySigner:
         self.intermediate = self.authority("Framelatch test CA", issuer=self.ca)
         revoked_intermediate = self.authority("Revoked intermediate CA", issuer=self.ca)
         self.stranger_ca = self.authority("Some other CA")
-        self.key, self.cert = self.certificate("Framelatch test signer", "codeSigning", serial=self.SIGNER_SERIAL)
-        _, self.tls_cert = self.certificate("A web server", "serverAuth", key=self.key)
-        _, self.other_cert = self.certificate("Another signer", "codeSigning")
-        _, revoked = self.certificate("Revoked signer", "codeSigning", key=self.key)
-        _, unreachable = self.certificate("Signer with an unreachable CRL", "codeSigning", key=self.key,
-                                          crl_url=self.UNREACHABLE_CRL)
-        _, local_file = self.certificate("Signer with a CRL in a local file", "codeSigning", key=self.key,
-                                         crl_url=self.LOCAL_FILE_CRL)
-        _, endless = self.certificate("Signer with an endless CRL", "codeSigning", key=self.key,
-                                      crl_url=self.server.url + "endless.crl")
-        _, under_revoked = self.certificate("Signer under a revoked CA", "codeSigning", key=self.key,
-                                            issuer=revoked_intermediate)
-        ecc_key, ecc = self.certificate("ECC signer", "codeSigning", algorithm="EC", serial="0xECC")
+        self.key, self.cert = self.certificate("Framelatch test signer", serial=self.SIGNER_SERIAL)
+        _, self.other_cert = self.certificate("Another signer")
+        self.pkcs12 = self.bundle(self.cert)
+        self.tls_pkcs12 = self.signer("A web server", usage="serverAuth")
+        self.revoked_pkcs12 = self.signer("Revoked signer")
+        self.unreachable_crl_pkcs12 = self.signer("Signer with an unreachable CRL", crl_url=self.UNREACHABLE_CRL)
+        self.local_file_crl_pkcs12 = self.signer("Signer with a CRL in a local file", crl_url=self.LOCAL_FILE_CRL)
+        self.endless_crl_pkcs12 = self.signer("Signer with an endless CRL", crl_url=self.server.url + "endless.crl")
+        ecc_key, ecc = self.certificate("ECC signer", algorithm="EC", serial="0xECC")
+        self.ecc_pkcs12 = self.bundle(ecc, ecc_key)
         # Another CA's certificates with the serials of this one's signers, carried beside them.
-        _, impostor = self.certificate("Impostor with the signer's serial", "codeSigning", algorithm="EC",
-                                       issuer=self.stranger_ca, serial=self.SIGNER_SERIAL)
-        _, rsa_impostor = self.certificate("RSA impostor with the ECC signer's serial", "codeSigning",
-                                           issuer=self.stranger_ca, serial="0xECC")
-        self.pkcs12 = self.bundle("signer", self.cert)
-        self.tls_pkcs12 = self.bundle("tls", self.tls_cert)
-        self.revoked_pkcs12 = self.bundle("revoked", revoked)
-        self.unreachable_crl_pkcs12 = self.bundle("unreachable-crl", unreachable)
-        self.local_file_crl_pkcs12 = self.bundle("local-file-crl", local_file)
-        self.endless_crl_pkcs12 = self.bundle("endless-crl", endless)
-        self.ecc_pkcs12 = self.bundle("ecc", ecc, ecc_key)
-        self.beside_impostor_pkcs12 = self.bundle("beside-impostor", self.cert, chain=(self.intermediate, impostor))
-        self.ecc_beside_impostor_pkcs12 = self.bundle("ecc-beside-impostor", ecc, ecc_key,
-                                                      chain=(self.intermediate, rsa_impostor))
+        _, impostor = self.certificate("Impostor with the signer's serial", algorithm="EC", issuer=self.stranger_ca,
+                                       serial=self.SIGNER_SERIAL)
+        _, rsa_impostor = self.certificate("RSA impostor with the ECC signer's serial", issuer=self.stranger_ca,
+                                           serial="0xECC")
+        self.beside_impostor_pkcs12 = self.bundle(self.cert, chain=(self.intermediate, impostor), name="beside-impostor")
+        self.ecc_beside_impostor_pkcs12 = self.bundle(ecc, ecc_key, chain=(self.intermediate, rsa_impostor),
+                                                      name="ecc-beside-impostor")
         # Under a revoked intermediate: carried in the signature, or given only with the root.
-        self.under_revoked_pkcs12 = self.bundle("under-revoked", under_revoked, chain=(revoked_intermediate,))
-        self.under_revoked_alone_pkcs12 = self.bundle("under-revoked-alone", under_revoked, chain=())
+        self.under_revoked_pkcs12 = self.signer("Signer under a revoked CA", issuer=revoked_intermediate,
+                                                chain=(revoked_intermediate,))
+        self.under_revoked_alone_pkcs12 = self.bundle(self.under_revoked_pkcs12.with_suffix(".pem"), chain=(),
+                                                      name="under-revoked-alone")
         self.root_and_revoked_ca = self.folder / "root-and-revoked-intermediate.pem"
         self.root_and_revoked_ca.write_text(self.ca.read_text() + revoked_intermediate.read_text())
         # A root's name and key identifier on another key, and a signer under an intermediate it made:
@@ -81,17 +73,13 @@ class ThrowawaySigner:
         forger = self.authority("Framelatch test root CA", key_identifier=self.key_identifier(self.ca),
                                 file="forged-root.pem")
         forged = self.authority("Framelatch test CA", issuer=forger, file="forged-intermediate.pem")
-        _, under_forged = self.certificate("Signer under a forged intermediate", "codeSigning", key=self.key,
-                                           issuer=forged)
-        self.under_forged_pkcs12 = self.bundle("under-forged", under_forged, chain=(forged,))
+        self.under_forged_pkcs12 = self.signer("Signer under a forged intermediate", issuer=forged, chain=(forged,))
         # A CRL in the intermediate's name, signed by the forged one's key, that revokes nothing.
-        _, forged_crl_signer = self.certificate("Signer with a forged CRL", "codeSigning", key=self.key,
-                                                crl_url=self.server.url + "forged.crl")
-        self.forged_crl_pkcs12 = self.bundle("forged-crl", forged_crl_signer)
+        self.forged_crl_pkcs12 = self.signer("Signer with a forged CRL", crl_url=self.server.url + "forged.crl")
         self.forged_crl_der = self.revocation_list(forged, [])
         _, self.tsa_cert = self.certificate("Framelatch test TSA", "critical,timeStamping")
         self.root_crl_der = self.revocation_list(self.ca, [revoked_intermediate])
-        self.crl_der = self.revocation_list(self.intermediate, [revoked])
+        self.crl_der = self.revocation_list(self.intermediate, [self.revoked_pkcs12.with_suffix(".pem")])
         # Both CRLs, as a maintainer fetches them beforehand for FRAMELATCH_SIGN_CRL.
         self.crl = self.crl_pem = self.folder / "crls.pem"
         self.crl_pem.write_text("".join(path.with_suffix(".crl.pem").read_text()
@@ -126,7 +114,7 @@ class ThrowawaySigner:
                      "-CAcreateserial", "-days", "30", "-extfile", path.with_suffix(".ext"), "-out", path)
         return path
 
-    def certificate(self, name, usage, key=None, crl_url=None, algorithm="RSA", issuer=None, serial=None):
+    def certificate(self, name, usage="codeSigning", key=None, crl_url=None, algorithm="RSA", issuer=None, serial=None):
         """A certificate of the intermediate CA (or of `issuer`), naming a CRL address as a public one does."""
         stem = self.folder / name.replace(" ", "-")
         key = key or stem.with_suffix(".key")
@@ -143,10 +131,16 @@ class ThrowawaySigner:
                      "-extfile", extensions, "-out", stem.with_suffix(".pem"))
         return key, stem.with_suffix(".pem")
 
-    def bundle(self, name, cert, key=None, chain=None):
-        """A PKCS#12 file of a key and its certificate, with the certificates beside it (the intermediate CA)."""
-        path = self.folder / f"{name}.p12"
-        beside = self.folder / f"{name}-chain.pem"
+    def signer(self, name, chain=None, **options):
+        """A PKCS#12 file of the signing key with a certificate of its own, made as `options` say."""
+        key, cert = self.certificate(name, key=self.key, **options)
+        return self.bundle(cert, key, chain)
+
+    def bundle(self, cert, key=None, chain=None, name=None):
+        """A PKCS#12 file of a key and its certificate, named after it, with the
+        certificates beside it (the intermediate CA)."""
+        path = self.folder / f"{name or cert.stem}.p12"
+        beside = path.with_suffix(".beside.pem")
         beside.write_text("".join(c.read_text() for c in (self.intermediate,) if chain is None) +
                           "".join(c.read_text() for c in chain or ()))
         self.openssl("pkcs12", "-export", "-inkey", key or self.key, "-in", cert,
