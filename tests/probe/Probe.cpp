@@ -40,20 +40,29 @@ namespace {
 // The stand-in's own messages.
 constexpr UINT HangMessage = WM_APP + 1, StyleChangeCountMessage = WM_APP + 2, RecalculateFrameMessage = WM_APP + 3;
 
+// Prints an answer as JSON; a false one fails the probe too.
 int Print(bool answer) {
-    Json json;
-    json.Bool(answer).Print();
+    Json().Bool(answer).Print();
     return answer ? 0 : 1;
 }
 
+int PrintNumber(long long number) {
+    Json().Number(number).Print();
+    return 0;
+}
+
+// A message to a window, as the stand-in or a window's own frame buttons get it.
+int Post(const wchar_t* window, UINT message, WPARAM wParam = 0) {
+    return Print(PostMessageW(ParseHandle(window), message, wParam, 0));
+}
+
+// The stand-in's count of its style changes.
 int StyleChanges(wchar_t** args) {
     DWORD_PTR count = 0;
     if (!SendMessageTimeoutW(ParseHandle(args[0]), StyleChangeCountMessage, 0, 0, SMTO_ABORTIFHUNG, 5000, &count)) {
         return 1;
     }
-    Json json;
-    json.Number(static_cast<long long>(count)).Print();
-    return 0;
+    return PrintNumber(static_cast<long long>(count));
 }
 
 // Whether the window's thread answers within a second: once it has, it has
@@ -64,27 +73,20 @@ int Ping(wchar_t** args) {
     return 0;
 }
 
-int PrintNumber(long long number) {
-    Json json;
-    json.Number(number).Print();
-    return 0;
-}
-
 // A system colour, as "#RRGGBB".
 int SystemColour(wchar_t** args) {
     const COLORREF colour = GetSysColor(static_cast<int>(wcstol(args[0], nullptr, 10)));
     wchar_t text[8];
     swprintf(text, 8, L"#%02X%02X%02X", GetRValue(colour), GetGValue(colour), GetBValue(colour));
-    Json json;
-    json.Text(text).Print();
+    Json().Text(text).Print();
     return 0;
 }
 
 // What a window's own frame buttons and system menu send it: minimize, maximize or restore.
 int SysCommand(wchar_t** args) {
     const std::wstring what = args[1];
-    const WPARAM command = what == L"minimize" ? SC_MINIMIZE : what == L"maximize" ? SC_MAXIMIZE : SC_RESTORE;
-    return Print(PostMessageW(ParseHandle(args[0]), WM_SYSCOMMAND, command, 0));
+    return Post(args[0], WM_SYSCOMMAND, what == L"minimize" ? SC_MINIMIZE : what == L"maximize" ? SC_MAXIMIZE
+                                                                                               : SC_RESTORE);
 }
 
 struct Verb {
@@ -100,11 +102,9 @@ const Verb verbs[] = {
     {L"tooltips", L"", 0, [](wchar_t**) { return Tooltips(); }},
     {L"resources", L"PATH", 1, [](wchar_t** a) { return Resources(a[0]); }},
     {L"style-changes", L"HWND", 1, StyleChanges},
-    {L"hang", L"HWND MS", 2,
-     [](wchar_t** a) { return Print(PostMessageW(ParseHandle(a[0]), HangMessage, wcstoul(a[1], nullptr, 10), 0)); }},
-    {L"close", L"HWND", 1, [](wchar_t** a) { return Print(PostMessageW(ParseHandle(a[0]), WM_CLOSE, 0, 0)); }},
-    {L"recalculate-frame", L"HWND", 1,
-     [](wchar_t** a) { return Print(PostMessageW(ParseHandle(a[0]), RecalculateFrameMessage, 0, 0)); }},
+    {L"hang", L"HWND MS", 2, [](wchar_t** a) { return Post(a[0], HangMessage, wcstoul(a[1], nullptr, 10)); }},
+    {L"close", L"HWND", 1, [](wchar_t** a) { return Post(a[0], WM_CLOSE); }},
+    {L"recalculate-frame", L"HWND", 1, [](wchar_t** a) { return Post(a[0], RecalculateFrameMessage); }},
     {L"ping", L"HWND", 1, Ping},
     {L"sys-command", L"HWND minimize|maximize|restore", 2, SysCommand},
     {L"window-count", L"PID", 1, [](wchar_t** a) { return WindowCount(wcstoul(a[0], nullptr, 10)); }},
