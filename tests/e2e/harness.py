@@ -4,7 +4,6 @@ Input goes in as real X events (xdotool); what a user would see comes back
 from the probe program, as JSON.
 """
 import json
-import os
 import signal
 import subprocess
 import sys
@@ -14,8 +13,6 @@ import unittest
 from pathlib import Path
 
 from wine_session import BIN, ENV
-
-WINE_HOST_SCRIPT = Path(__file__).resolve().parents[1] / "wine" / "wine-host.sh"
 
 WS_CAPTION = 0x00C00000
 WS_MINIMIZEBOX = 0x00020000
@@ -40,29 +37,6 @@ TOOLTIP_TB = "タイトルバーを切り替えます"
 # The session's own loader: a 64-bit session never goes through the `wine`
 # wrapper, which would pick the 32-bit loader whenever it is installed.
 WINE = ENV["WINELOADER"]
-
-
-def host_runs_32_bit_code():
-    """(whether this host runs 32-bit programs under Wine, why), as the session decides it."""
-    arch, why = subprocess.run([str(WINE_HOST_SCRIPT), "host-arch"], check=True, capture_output=True, text=True,
-                               timeout=60).stdout.strip().split(" ", 1)
-    return arch == "win32", why
-
-
-# The 32-bit build's folder, which the 64-bit build's tests run beside it.
-WIN32_BIN = Path(os.environ.get("FRAMELATCH_WIN32_BIN", BIN.parent / "windows"))
-
-
-def why_no_32_bit_build_here():
-    """Why the 32-bit build cannot run in this session beside this one; None when it can."""
-    if ENV["WINEARCH"] != "win64":
-        return "needs a 64-bit prefix; this session's is 32-bit"
-    runs_32_bit, why = host_runs_32_bit_code()
-    if not runs_32_bit and not os.environ.get("FRAMELATCH_WOW64"):
-        return f"the 32-bit build cannot run under Wine here: {why}"
-    if not (WIN32_BIN / "Framelatch.exe").exists():
-        return f"no 32-bit build in {WIN32_BIN}: build the windows preset first"
-    return None
 
 
 def wait_until(condition, timeout=10.0, what="condition"):

@@ -3,8 +3,8 @@ them: the recommended 32-bit Framelatch beside a 64-bit Dusk Vein, and the
 64-bit Framelatch beside a 32-bit one."""
 import unittest
 
-from harness import (BIN, COMMAND1, COMMAND2, FULL_FRAME, WIN32_BIN, WS_CAPTION, WS_MINIMIZEBOX, DesktopTest,
-                     why_no_32_bit_build_here)
+from harness import BIN, COMMAND1, COMMAND2, FULL_FRAME, WS_CAPTION, WS_MINIMIZEBOX, DesktopTest
+from wine_session import WIN32_BIN, why_no_32_bit_build_here
 
 NO_MIN_BOX = FULL_FRAME & ~WS_MINIMIZEBOX
 

@@ -5,8 +5,8 @@ import os
 import unittest
 from pathlib import Path
 
-from harness import BIN, COMMAND1, COMMAND2, ENV, FULL_FRAME, WIN32_BIN, DesktopTest, probe, why_no_32_bit_build_here
-from wine_session import session_env
+from harness import BIN, COMMAND1, COMMAND2, ENV, FULL_FRAME, DesktopTest, probe
+from wine_session import WIN32_BIN, session_env, why_no_32_bit_build_here
 
 SECOND = session_env(Path(os.environ["FRAMELATCH_SECOND_SESSION"]))
 

@@ -27,6 +27,21 @@ def session_env(state=SESSION_STATE):
 
 
 ENV = session_env()
+# The 32-bit build's folder, which the 64-bit build's tests run beside it.
+WIN32_BIN = Path(os.environ.get("FRAMELATCH_WIN32_BIN", BIN.parent / "windows"))
+
+
+def why_no_32_bit_build_here():
+    """Why the 32-bit build cannot run in this session beside this one; None when it can."""
+    if ENV["WINEARCH"] != "win64":
+        return "needs a 64-bit prefix; this session's is 32-bit"
+    arch, why = subprocess.run([Path(__file__).resolve().parents[1] / "wine" / "wine-host.sh", "host-arch"],
+                               check=True, capture_output=True, text=True, timeout=60).stdout.strip().split(" ", 1)
+    if arch != "win32" and not os.environ.get("FRAMELATCH_WOW64"):
+        return f"the 32-bit build cannot run under Wine here: {why}"
+    if not (WIN32_BIN / "Framelatch.exe").exists():
+        return f"no 32-bit build in {WIN32_BIN}: build the windows preset first"
+    return None
 
 
 def record(**settings):
