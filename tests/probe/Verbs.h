@@ -8,8 +8,10 @@
 int Windows(const wchar_t* title);
 int Boxes();
 int Tooltips();
-int Resources(const wchar_t* path);
 int WindowCount(DWORD pid);
+
+// A program file's resources (Resources.cpp).
+int Resources(const wchar_t* path);
 
 // Done as a user or a launcher would (Actions.cpp).
 int PressLoop(HWND fltx, HWND target, int presses);
