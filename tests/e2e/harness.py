@@ -4,7 +4,6 @@ Input goes in as real X events (xdotool); what a user would see comes back
 from the probe program, as JSON.
 """
 import json
-import signal
 import subprocess
 import sys
 import tempfile
@@ -59,21 +58,13 @@ class WineToolFailed(Exception):
     """A Windows command-line program in the session ended with an error."""
 
 
-def run_wine_tool(*command, env=None, answered=lambda printed: False):
+def run_wine_tool(*command, env=None):
     """Runs a Windows command-line program (the probe, or one of Wine's own such
     as reg) in the session of `env` and returns what it printed. Wine's own
     error messages come on its stderr, so that a failure says what Wine saw.
-
-    Wine's server kills (SIGKILL) the Unix process of a program half a second
-    after it has seen every thread of it end, if the process is still there
-    (server/process.c, process_sigkill): under load, under KWin with Wine's
-    Wayland driver, a probe that had printed its whole answer was seen killed so
-    by its server (the kernel's signal_generate trace). Its status then says
-    nothing of the program, and an output that `answered` finds complete is
-    taken, with a note on stderr. Very rarely, under a window manager, a Wine
-    process ends with status 1 before it prints anything: such a run is tried
-    once more, and said so on stderr; a tool that fails twice, or fails after
-    printing, fails the test.
+    Very rarely, under a window manager, a Wine process ends with status 1
+    before it prints anything: such a run is tried once more, and said so on
+    stderr; a tool that fails twice, or fails after printing, fails the test.
     """
     env = dict(env or ENV, WINEDEBUG="-all,err+all")
     for attempt in (1, 2):
@@ -88,27 +79,15 @@ def run_wine_tool(*command, env=None, answered=lambda printed: False):
         if status == 0:
             return printed
         failure = f"{' '.join(map(str, command))} exited with {status}; stdout {printed!r}; stderr {complaint!r}"
-        if status == -signal.SIGKILL and answered(printed):
-            print(f"\n{failure}: its answer is whole, so its Wine server ended it after it ended (taken)",
-                  file=sys.stderr)
-            return printed
         if printed or attempt == 2:
             raise WineToolFailed(failure)
         print(f"\n{failure}; trying once more", file=sys.stderr)
 
 
-def is_json_document(text):
-    try:
-        json.loads(text)
-        return True
-    except ValueError:
-        return False
-
-
 def probe(*args, env=None):
     """What the probe reports, run in the session of `env` (the test run's own by
-    default). Every answer of the probe is one JSON document, printed last."""
-    return json.loads(run_wine_tool(BIN / "probe.exe", *args, env=env, answered=is_json_document))
+    default), as one JSON document."""
+    return json.loads(run_wine_tool(BIN / "probe.exe", *args, env=env))
 
 
 def set_registry_value(key, name, value, kind="REG_SZ", env=None):
