@@ -1,101 +1,21 @@
-// Form1 in this process, where its fonts and metrics can be read directly.
+// Form1 in this process, where its window, its layout at each DPI and its
+// focus can be read directly.
 #include <windows.h>
 
 #include <commctrl.h>
-#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstring>
 #include <cwchar>
 #include <iterator>
-#include <set>
-#include <string>
 #include <utility>
 #include <vector>
 
-#include "DllSearch.h"
 #include "DpiFunctions.h"
-#include "Form1.h"
-#include "SeenBox.h"
+#include "Form1Fixture.h"
 
 namespace framelatch {
 namespace {
-
-constexpr int Command1Id = 101;
-constexpr int Command2Id = 102;
-
-LOGFONTW FontOf(HWND control) {
-    LOGFONTW font{};
-    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)), sizeof(font), &font);
-    return font;
-}
-
-NONCLIENTMETRICSW SystemMetrics() {
-    NONCLIENTMETRICSW metrics{};
-    metrics.cbSize = sizeof(metrics);
-    EXPECT_TRUE(SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0));
-    return metrics;
-}
-
-// Runs the messages that are waiting; returns whether WM_QUIT was among them.
-bool PumpMessages() {
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        if (message.message == WM_QUIT) return true;
-        DispatchMessageW(&message);
-    }
-    return false;
-}
-
-// Pumps messages until `condition` holds, for at most five seconds.
-template <typename Condition>
-bool PumpUntil(Condition condition) {
-    const ULONGLONG deadline = GetTickCount64() + 5000;
-    while (!condition()) {
-        if (GetTickCount64() > deadline) return false;
-        PumpMessages();
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-    }
-    return true;
-}
-
-RECT WindowRect(HWND window) {
-    RECT rect{};
-    GetWindowRect(window, &rect);
-    return rect;
-}
-
-RECT ClientRectIn(HWND parent, HWND control) {
-    RECT rect = WindowRect(control);
-    MapWindowPoints(HWND_DESKTOP, parent, reinterpret_cast<POINT*>(&rect), 2);
-    return rect;
-}
-
-SIZE ClientSize(HWND window) {
-    RECT rect{};
-    GetClientRect(window, &rect);
-    return SIZE{rect.right, rect.bottom};
-}
-
-std::set<std::wstring> LoadedModules() {
-    std::set<std::wstring> modules;
-    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) return modules;
-    MODULEENTRY32W entry{};
-    entry.dwSize = sizeof(entry);
-    for (BOOL more = Module32FirstW(snapshot, &entry); more; more = Module32NextW(snapshot, &entry)) {
-        modules.insert(entry.szModule);
-    }
-    CloseHandle(snapshot);
-    return modules;
-}
-
-// Presses a button of `window` with no target running, and reads the warning.
-SeenBox PressForTheWarning(HWND window, int buttonId) {
-    return PressAndReadBox(window, [&] { SendMessageW(GetDlgItem(window, buttonId), BM_CLICK, 0, 0); });
-}
 
 // As a platform may do: disabling the window takes the focus from its buttons
 // before the window is deactivated.
@@ -135,58 +55,6 @@ LRESULT CALLBACK GiveFormsAThickerFrame(int code, WPARAM wParam, LPARAM lParam) 
 }
 
 SIZE SizeOf(const RECT& rect) { return SIZE{rect.right - rect.left, rect.bottom - rect.top}; }
-
-// Puts the pointer on `button` and waits for `tooltip` to show its tip.
-bool ShowsTooltipOf(HWND tooltip, HWND button) {
-    const RECT rect = WindowRect(button);
-    SetCursorPos((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
-    TOOLINFOW tool{};
-    tool.cbSize = sizeof(tool);
-    return PumpUntil([&] {
-        return IsWindowVisible(tooltip) &&
-               SendMessageW(tooltip, TTM_GETCURRENTTOOLW, 0, reinterpret_cast<LPARAM>(&tool)) &&
-               tool.uId == reinterpret_cast<UINT_PTR>(button);
-    });
-}
-
-class Form1Test : public ::testing::Test {
-protected:
-    void SetUp() override { ASSERT_TRUE(form_.Create(false)); }
-    void TearDown() override {
-        if (form_.Handle()) DestroyWindow(form_.Handle());
-        PumpMessages();
-    }
-
-    std::vector<HWND> Buttons() const {
-        std::vector<HWND> buttons;
-        for (HWND child = GetWindow(form_.Handle(), GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-            buttons.push_back(child);
-        }
-        return buttons;
-    }
-
-    // The tooltip window that Form1 owns.
-    HWND Tooltip() const {
-        HWND tooltip = nullptr;
-        while ((tooltip = FindWindowExW(nullptr, tooltip, TOOLTIPS_CLASSW, nullptr))) {
-            if (GetWindow(tooltip, GW_OWNER) == form_.Handle()) return tooltip;
-        }
-        return nullptr;
-    }
-
-    // What the platform suggests on a change to `dpi`: the window a little
-    // further on, with room for the client area of that DPI in its frame.
-    RECT Suggested(SIZE client) const {
-        const RECT window = WindowRect(form_.Handle());
-        const SIZE now = ClientSize(form_.Handle());
-        const LONG left = window.left + 40;
-        const LONG top = window.top + 30;
-        return RECT{left, top, left + (window.right - window.left) - now.cx + client.cx,
-                    top + (window.bottom - window.top) - now.cy + client.cy};
-    }
-
-    Form1 form_{GetModuleHandleW(nullptr)};
-};
 
 TEST_F(Form1Test, ButtonsUseTheSystemMessageFont) {
     const NONCLIENTMETRICSW metrics = SystemMetrics();
@@ -368,162 +236,6 @@ TEST_F(Form1Test, FocusComesBackToThePressedButtonAfterTheWarning) {
             << "the focus is on control " << GetDlgCtrlID(GetFocus());
     }
     RemoveWindowSubclass(window, DropFocusWhenDisabled, 1);
-}
-
-constexpr wchar_t Command1Tooltip[] = L"最小化ボタンを切り替えます";
-constexpr wchar_t Command2Tooltip[] = L"タイトルバーを切り替えます";
-constexpr wchar_t NotRunning[] = L"DUSK VEINが起動されていません";
-
-TEST_F(Form1Test, TooltipsAndTheWarningAreInFontsThatHaveTheirJapanese) {
-    // This session's prefix is a player's plain one: Wine's UI fonts have no
-    // Japanese and link to none that has.
-    const std::wstring tooltips = std::wstring(Command1Tooltip) + Command2Tooltip;
-    const LOGFONTW status = SystemMetrics().lfStatusFont;
-    const HWND tooltip = Tooltip();
-    ASSERT_NE(tooltip, nullptr);
-    // The face is looked for once a tooltip is about to show, not at start.
-    ASSERT_TRUE(ShowsTooltipOf(tooltip, GetDlgItem(form_.Handle(), Command1Id))) << "no tooltip for Min";
-    for (const int dpi : {96, 144}) {
-        SCOPED_TRACE(testing::Message() << dpi << " DPI");
-        if (dpi != 96) {
-            RECT suggested = Suggested(SIZE{110, 38});
-            SendMessageW(form_.Handle(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
-        }
-        const auto font = reinterpret_cast<HFONT>(SendMessageW(tooltip, WM_GETFONT, 0, 0));
-        EXPECT_TRUE(HasEveryGlyph(font, tooltips)) << "the tooltips' font " << testing::PrintToString(FaceOf(font));
-        // The same size and weight as the platform's tooltip font.
-        EXPECT_NEAR(FontOf(tooltip).lfHeight, MulDiv(status.lfHeight, dpi, 96), 1);
-        EXPECT_EQ(FontOf(tooltip).lfWeight, status.lfWeight);
-    }
-
-    const SeenBox warning = PressForTheWarning(form_.Handle(), Command2Id);
-    ASSERT_TRUE(warning.found) << "no warning box came";
-    EXPECT_EQ(warning.text, NotRunning);
-    EXPECT_TRUE(warning.textInItsFontsGlyphs)
-        << "the warning's font " << testing::PrintToString(FaceOf(warning.textFont));
-}
-
-// Links Wine's UI fonts to a Japanese face, as Windows links its own, for the
-// processes started while it lives.
-class JapaneseLinkedUiFonts {
-public:
-    JapaneseLinkedUiFonts() {
-        RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows NT\\CurrentVersion\\FontLink\\SystemLink",
-                        0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key_, nullptr);
-        constexpr wchar_t link[] = L"NotoSansCJK-Regular.ttc,Noto Sans CJK JP\0";
-        for (Saved& saved : saved_) {
-            DWORD size = sizeof(saved.value);
-            saved.existed = RegQueryValueExW(key_, saved.face, nullptr, nullptr,
-                                             reinterpret_cast<BYTE*>(saved.value), &size) == ERROR_SUCCESS;
-            saved.size = size;
-            RegSetValueExW(key_, saved.face, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(link), sizeof(link));
-        }
-    }
-    ~JapaneseLinkedUiFonts() {
-        for (const Saved& saved : saved_) {
-            if (saved.existed) {
-                RegSetValueExW(key_, saved.face, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(saved.value),
-                               saved.size);
-            } else {
-                RegDeleteValueW(key_, saved.face);
-            }
-        }
-        RegCloseKey(key_);
-    }
-    JapaneseLinkedUiFonts(const JapaneseLinkedUiFonts&) = delete;
-    JapaneseLinkedUiFonts& operator=(const JapaneseLinkedUiFonts&) = delete;
-
-private:
-    struct Saved {
-        const wchar_t* face;
-        bool existed = false;
-        DWORD size = 0;
-        wchar_t value[1024] = L"";
-    };
-    HKEY key_ = nullptr;
-    Saved saved_[3] = {{L"Tahoma"}, {L"MS Shell Dlg"}, {L"MS Shell Dlg 2"}};
-};
-
-TEST(FontLinks, WhereThePlatformDrawsTheJapaneseFltxKeepsItsFontsAndTheBoxAsTheyAre) {
-    // As on Windows, where the UI fonts link to a Japanese one. Wine reads the
-    // links when a process starts: the checks run in a new one.
-    const JapaneseLinkedUiFonts links;
-    wchar_t self[MAX_PATH] = L"";
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    wchar_t report[MAX_PATH] = L"";
-    GetTempPathW(MAX_PATH, report);
-    wcscat_s(report, L"framelatch-linked-fonts.xml");
-    std::wstring command = std::wstring(L"\"") + self + L"\" --gtest_also_run_disabled_tests" +
-                           L" --gtest_filter=WithLinkedUiFonts.* --gtest_output=xml:" + report;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process{};
-    ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
-    EXPECT_EQ(WaitForSingleObject(process.hProcess, 60000), WAIT_OBJECT_0);
-    DWORD status = 1;
-    GetExitCodeProcess(process.hProcess, &status);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    EXPECT_EQ(status, 0u) << "a check failed in the process with linked fonts";
-
-    // It ran the one check: a filter that matches nothing passes too.
-    char text[4096] = "";
-    if (FILE* file = _wfopen(report, L"rb")) {
-        text[fread(text, 1, sizeof(text) - 1, file)] = '\0';
-        fclose(file);
-    }
-    DeleteFileW(report);
-    EXPECT_NE(std::strstr(text, "<testsuites tests=\"1\" failures=\"0\""), nullptr) << text;
-}
-
-// Run by the test above, in a process that has the links; disabled otherwise.
-TEST(WithLinkedUiFonts, DISABLED_FltxUsesThePlatformsFontsAndLeavesTheBoxAlone) {
-    Form1 form(GetModuleHandleW(nullptr));
-    ASSERT_TRUE(form.Create(false));
-    const HWND tooltip = FindWindowExW(nullptr, nullptr, TOOLTIPS_CLASSW, nullptr);
-    ASSERT_NE(tooltip, nullptr);
-    ASSERT_TRUE(ShowsTooltipOf(tooltip, GetDlgItem(form.Handle(), Command1Id))) << "no tooltip for Min";
-    EXPECT_EQ(FaceOf(reinterpret_cast<HFONT>(SendMessageW(tooltip, WM_GETFONT, 0, 0))),
-              SystemMetrics().lfStatusFont.lfFaceName);
-
-    const SeenBox warning = PressForTheWarning(form.Handle(), Command1Id);
-    ASSERT_TRUE(warning.found) << "no warning box came";
-    EXPECT_EQ(warning.text, NotRunning);
-    EXPECT_EQ(warning.textFont, warning.buttonFont) << "the box's text has another font than its button";
-    DestroyWindow(form.Handle());
-    PumpMessages();
-}
-
-TEST(DllSearch, DllsLoadedByNameComeOnlyFromSystem32) {
-    // The planted DLL lies beside this test program and nowhere else.
-    constexpr wchar_t planted[] = L"framelatch_planted.dll";
-    const HMODULE before = LoadLibraryW(planted);
-    ASSERT_NE(before, nullptr) << "without the restriction the program's own folder is searched";
-    FreeLibrary(before);
-    ASSERT_EQ(GetModuleHandleW(planted), nullptr) << "still loaded: the next load would not search";
-
-    RestrictDllSearchToSystem32();
-    const HMODULE after = LoadLibraryW(planted);
-    EXPECT_EQ(after, nullptr) << "a DLL beside the program was loaded";
-    if (after) FreeLibrary(after);
-    const HMODULE system = LoadLibraryW(L"msimg32.dll");
-    EXPECT_NE(system, nullptr) << "a DLL of System32 no longer loads by name";
-    if (system) FreeLibrary(system);
-}
-
-TEST(DpiFunctions, LooksUpTheDpiCallsInTheLoadedUser32Only) {
-    const std::set<std::wstring> before = LoadedModules();
-    ASSERT_FALSE(before.empty());
-    const DpiFunctions functions;
-    EXPECT_GT(functions.WindowDpi(GetDesktopWindow()), 0);
-    EXPECT_GT(functions.WindowSize(SIZE{73, 25}, WS_CAPTION | WS_SYSMENU, WS_EX_TOOLWINDOW, 96).cy, 25);
-    LOGFONTW message{};
-    LOGFONTW status{};
-    EXPECT_TRUE(functions.MessageFont(144, message));
-    EXPECT_TRUE(functions.StatusFont(144, status));
-    EXPECT_NE(message.lfHeight, 0);
-    EXPECT_NE(status.lfHeight, 0);
-    EXPECT_EQ(LoadedModules(), before) << "the lookup loaded a module";
 }
 
 }  // namespace
