@@ -9,6 +9,7 @@ import unittest
 from pathlib import Path
 
 from harness import COMMAND2, ENV, WS_CAPTION, WS_THICKFRAME, centre, probe
+from desktop import gnome_shell_eval
 from window_manager import COLOR_WINDOW, FIXED_SIZE, RESIZABLE, WindowManagerTest, pixel, screen_area, wait_until
 
 # Wine's Wayland driver's entries: test class name, compositor, and why the
@@ -40,15 +41,11 @@ class FramesUnderWineWaylandDriver:
         (left, top, right, bottom): a Wayland client never learns its place, so
         Wine's own rectangles only say the window's size. Read from GNOME Shell."""
         left, top, right, bottom = window["screenRect"]
-        answer = subprocess.run(["gdbus", "call", "--session", "--dest", "org.gnome.Shell", "--object-path",
-                                 "/org/gnome/Shell", "--method", "org.gnome.Shell.Eval",
-                                 "global.display.list_all_windows().filter(w => w.get_title() === "
-                                 f"{json.dumps(title)}).map(w => {{ const r = w.get_frame_rect(); "
-                                 "return [r.x, r.y, r.width, r.height]; })"],
-                                env=ENV, check=True, capture_output=True, text=True, timeout=30).stdout
-        found = re.fullmatch(r"\(true, '(.*)'\)\s*", answer)
-        self.assertTrue(found, f"GNOME Shell answered {answer!r}")
-        places = json.loads(found.group(1))
+        answer = gnome_shell_eval(f"global.display.list_all_windows().filter(w => w.get_title() === "
+                                  f"{json.dumps(title)}).map(w => {{ const r = w.get_frame_rect(); "
+                                  "return [r.x, r.y, r.width, r.height]; })")
+        self.assertIsNotNone(answer, "GNOME Shell did not answer")
+        places = json.loads(answer)
         self.assertEqual(len(places), 1, f"one window titled {title!r} on the screen")
         x, y, width, height = places[0]
         self.assertEqual((width, height), (right - left, bottom - top), "the window's size as Wine has it")
@@ -131,11 +128,10 @@ class FramesUnderWineWaylandDriver:
         if self.window_manager.startswith("gnome-shell"):
             script = {"minimize": "w.minimize()", "activate": "Main.activateWindow(w)",
                       "maximize": "w.maximize(imports.gi.Meta.MaximizeFlags.BOTH)"}[action]
-            answer = gdbus("org.gnome.Shell", "/org/gnome/Shell", "org.gnome.Shell.Eval",
-                           f"(() => {{ const w = global.display.list_all_windows().find(w => w.get_title() === "
-                           f"'Dusk Vein'); {script}; return w.minimized; }})()")
-            self.assertRegex(answer, r"^\(true, '(true|false)'\)", f"GNOME Shell answered {answer!r}")
-            return "'true'" in answer
+            answer = gnome_shell_eval(f"(() => {{ const w = global.display.list_all_windows().find(w => "
+                                      f"w.get_title() === 'Dusk Vein'); {script}; return w.minimized; }})()")
+            self.assertIn(answer, ("true", "false"), "GNOME Shell's answer")
+            return answer == "true"
         script = {"minimize": "w.minimized = true;", "activate": "w.minimized = false; workspace.activeWindow = w;",
                   "maximize": "w.setMaximize(true, true);"}[action]
         path = Path(ENV["FRAMELATCH_SESSION_ROOT"], f"{action}.js")
