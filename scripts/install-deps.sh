@@ -10,7 +10,7 @@ packages=(
   wine wine64 wine32:i386 xvfb xdotool x11-utils openbox imagemagick
   fonts-wine fonts-noto-cjk locales zip python3 python3-markdown
   cmark-gfm  # the guides as the repository's web view renders them (CommonMark)
-  osslsigncode openssl softhsm2 libengine-pkcs11-openssl python3-asn1crypto  # release signing, and its tests
+  osslsigncode openssl softhsm2 libengine-pkcs11-openssl  # release signing, and its tests
 )
 # The window managers of GNOME, KDE Plasma (with the decoration it draws its
 # frames with) and Xfce, for the window-manager tests under each, and Xwayland

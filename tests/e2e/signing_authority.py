@@ -1,5 +1,7 @@
-"""A throwaway signing authority for the release-signing tests: a CA, its
-certificates and CRL, a software token, and its server on loopback."""
+"""A throwaway signing authority for the release-signing tests: a root, an
+intermediate, their certificates and CRLs, a software token, and a timestamp
+server on loopback. The certificates name CRL addresses that nothing here
+serves: the release step must take its CRLs from the files it is given."""
 import http.server
 import os
 import shutil
@@ -10,35 +12,31 @@ import zipfile
 from pathlib import Path
 
 SOFTHSM_MODULE = Path("/usr/lib/softhsm/libsofthsm2.so")
+CRL_SITE = "http://crl.framelatch.example/"
 
 
-def verify_signature(path, ca, crl):
-    """osslsigncode's verdict on a signed file, with the CA's CRL as it stands
-    and no other: (passed, what it printed)."""
+def verify_signature(path, ca, crls):
+    """osslsigncode's verdict on a signed file against one CA and its CRLs: (passed, what it printed)."""
     offline = subprocess.run(["osslsigncode", "verify", "--help"], capture_output=True, text=True)
     offline = ["-ignore-cdp"] if "-ignore-cdp" in offline.stdout + offline.stderr else []
-    result = subprocess.run(["osslsigncode", "verify", "-CAfile", str(ca), "-TSA-CAfile", str(ca), "-CRLfile", str(crl),
-                             "-TSA-CRLfile", str(crl), *offline, "-in", str(path)], capture_output=True, text=True)
+    result = subprocess.run(["osslsigncode", "verify", "-CAfile", ca, "-TSA-CAfile", ca, "-CRLfile", crls,
+                             "-TSA-CRLfile", crls, *offline, "-in", path], capture_output=True, text=True)
     return result.returncode == 0 and "Signature verification: ok" in result.stdout, result.stdout + result.stderr
 
 
 class ThrowawaySigner:
     """A certificate authority made for one test run with openssl, as a public
-    one is: a root, an intermediate that issues the code-signing certificates,
-    and CRLs at the addresses its certificates name, served on loopback with
-    its timestamps. The signing key is in a PKCS#12 file and in a software
+    one is: a root, an intermediate that issues the code-signing certificates
+    and the timestamp authority's, and each CA's CRL, in DER as a distribution
+    point serves it. The signing key is in a PKCS#12 file and in a software
     token (SoftHSM, a PKCS#11 module) as a hardware key would be; beside it, the
     certificates that a release must refuse."""
 
     PASSWORD = "release password"      # the token's PIN too
-    UNREACHABLE_CRL = "http://127.0.0.1:9/ca.crl"
-    LOCAL_FILE_CRL = "file:///dev/zero"
     SIGNER_SERIAL = "0x5EED"
 
     def __init__(self, folder):
         self.folder = Path(folder)
-        self.server = AuthorityServer(self)
-        self.root_crl_url, self.crl_url = self.server.url + "root.crl", self.server.url + "ca.crl"
         self.ca = self.authority("Framelatch test root CA")
         self.intermediate = self.authority("Framelatch test CA", issuer=self.ca)
         revoked_intermediate = self.authority("Revoked intermediate CA", issuer=self.ca)
@@ -48,9 +46,6 @@ class ThrowawaySigner:
         self.pkcs12 = self.bundle(self.cert)
         self.tls_pkcs12 = self.signer("A web server", usage="serverAuth")
         self.revoked_pkcs12 = self.signer("Revoked signer")
-        self.unreachable_crl_pkcs12 = self.signer("Signer with an unreachable CRL", crl_url=self.UNREACHABLE_CRL)
-        self.local_file_crl_pkcs12 = self.signer("Signer with a CRL in a local file", crl_url=self.LOCAL_FILE_CRL)
-        self.endless_crl_pkcs12 = self.signer("Signer with an endless CRL", crl_url=self.server.url + "endless.crl")
         ecc_key, ecc = self.certificate("ECC signer", algorithm="EC", serial="0xECC")
         self.ecc_pkcs12 = self.bundle(ecc, ecc_key)
         # Another CA's certificates with the serials of this one's signers, carried beside them.
@@ -61,7 +56,7 @@ class ThrowawaySigner:
         self.beside_impostor_pkcs12 = self.bundle(self.cert, chain=(self.intermediate, impostor), name="beside-impostor")
         self.ecc_beside_impostor_pkcs12 = self.bundle(ecc, ecc_key, chain=(self.intermediate, rsa_impostor),
                                                       name="ecc-beside-impostor")
-        # Under a revoked intermediate: carried in the signature, or given only with the root.
+        # Under a revoked intermediate, whose own CRL revokes nothing: carried in the signature, or given with the root.
         self.under_revoked_pkcs12 = self.signer("Signer under a revoked CA", issuer=revoked_intermediate,
                                                 chain=(revoked_intermediate,))
         self.under_revoked_alone_pkcs12 = self.bundle(self.under_revoked_pkcs12.with_suffix(".pem"), chain=(),
@@ -74,20 +69,28 @@ class ThrowawaySigner:
                                 file="forged-root.pem")
         forged = self.authority("Framelatch test CA", issuer=forger, file="forged-intermediate.pem")
         self.under_forged_pkcs12 = self.signer("Signer under a forged intermediate", issuer=forged, chain=(forged,))
-        # A CRL in the intermediate's name, signed by the forged one's key, that revokes nothing.
-        self.forged_crl_pkcs12 = self.signer("Signer with a forged CRL", crl_url=self.server.url + "forged.crl")
-        self.forged_crl_der = self.revocation_list(forged, [])
+        # Certificates that name no CRL: under the intermediate, which does, and straight under the root.
+        self.no_crl_pkcs12 = self.signer("Signer naming no CRL", crl_url="")
+        self.no_crl_under_root_pkcs12 = self.signer("Signer under the root naming no CRL", crl_url="", issuer=self.ca,
+                                                    chain=())
         _, self.tsa_cert = self.certificate("Framelatch test TSA", "critical,timeStamping")
-        self.root_crl_der = self.revocation_list(self.ca, [revoked_intermediate])
-        self.crl_der = self.revocation_list(self.intermediate, [self.revoked_pkcs12.with_suffix(".pem")])
-        # Both CRLs, as a maintainer fetches them beforehand for FRAMELATCH_SIGN_CRL.
-        self.crl = self.crl_pem = self.folder / "crls.pem"
-        self.crl_pem.write_text("".join(path.with_suffix(".crl.pem").read_text()
-                                        for path in (self.root_crl_der, self.crl_der)))
+        _, self.revoked_tsa_cert = self.certificate("Revoked TSA", "critical,timeStamping")
+        # Each CA's CRL; a CRL in the intermediate's name signed by the forged one's key.
+        self.root_crl = self.revocation_list(self.ca, [revoked_intermediate])
+        self.crl = self.revocation_list(self.intermediate, [self.revoked_pkcs12.with_suffix(".pem"),
+                                                            self.revoked_tsa_cert])
+        self.revoked_intermediate_crl = self.revocation_list(revoked_intermediate, [])
+        self.forged_crl = self.revocation_list(forged, [])
+        self.crls = os.pathsep.join(map(str, (self.root_crl, self.crl, self.revoked_intermediate_crl)))
+        # The same CRLs as one PEM file, as a maintainer may keep them.
+        self.crls_pem = self.folder / "crls.pem"
+        self.crls_pem.write_text("".join(path.with_suffix(".crl.pem").read_text()
+                                         for path in (self.root_crl, self.crl, self.revoked_intermediate_crl)))
         self.password_file = self.folder / "password"
         self.password_file.write_text(self.PASSWORD + "\n")
         self.password_file.chmod(0o600)
         self.token_env = {}
+        self.server = TimestampServer(self)
 
     def openssl(self, *args):
         subprocess.run(["openssl", *map(str, args)], check=True, capture_output=True, cwd=self.folder)
@@ -96,6 +99,10 @@ class ThrowawaySigner:
         text = subprocess.run(["openssl", "x509", "-noout", "-ext", "subjectKeyIdentifier", "-in", certificate],
                               check=True, capture_output=True, text=True).stdout
         return text.splitlines()[-1].strip()
+
+    @staticmethod
+    def crl_address(authority):
+        return f"{CRL_SITE}{authority.stem}.crl"
 
     def authority(self, name, issuer=None, key_identifier="hash", file=None):
         """A root (self-signed) or, with `issuer`, an intermediate CA naming its issuer's CRL."""
@@ -109,13 +116,13 @@ class ThrowawaySigner:
         self.openssl("req", "-new", "-newkey", "rsa:2048", "-nodes", "-keyout", path.with_suffix(".key"),
                      "-out", path.with_suffix(".csr"), "-subj", f"/CN={name}")
         path.with_suffix(".ext").write_text("basicConstraints=critical,CA:TRUE\nkeyUsage=critical,keyCertSign,cRLSign\n"
-                                            f"crlDistributionPoints=URI:{self.root_crl_url}\n")
+                                            f"crlDistributionPoints=URI:{self.crl_address(issuer)}\n")
         self.openssl("x509", "-req", "-in", path.with_suffix(".csr"), "-CA", issuer, "-CAkey", issuer.with_suffix(".key"),
                      "-CAcreateserial", "-days", "30", "-extfile", path.with_suffix(".ext"), "-out", path)
         return path
 
     def certificate(self, name, usage="codeSigning", key=None, crl_url=None, algorithm="RSA", issuer=None, serial=None):
-        """A certificate of the intermediate CA (or of `issuer`), naming a CRL address as a public one does."""
+        """A certificate of the intermediate CA (or of `issuer`), naming its issuer's CRL (or `crl_url`; "" for none)."""
         stem = self.folder / name.replace(" ", "-")
         key = key or stem.with_suffix(".key")
         issuer = issuer or self.intermediate
@@ -123,12 +130,13 @@ class ThrowawaySigner:
             options = ("rsa_keygen_bits:2048",) if algorithm == "RSA" else ("ec_paramgen_curve:P-256",)
             self.openssl("genpkey", "-algorithm", algorithm, "-pkeyopt", *options, "-out", key)
         self.openssl("req", "-new", "-key", key, "-out", stem.with_suffix(".csr"), "-subj", f"/CN={name}")
-        extensions = stem.with_suffix(".ext")
-        extensions.write_text(f"basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\n"
-                              f"extendedKeyUsage={usage}\ncrlDistributionPoints=URI:{crl_url or self.crl_url}\n")
+        crl_url = self.crl_address(issuer) if crl_url is None else crl_url
+        stem.with_suffix(".ext").write_text(f"basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\n"
+                                            f"extendedKeyUsage={usage}\n" +
+                                            (f"crlDistributionPoints=URI:{crl_url}\n" if crl_url else ""))
         self.openssl("x509", "-req", "-in", stem.with_suffix(".csr"), "-CA", issuer, "-CAkey", issuer.with_suffix(".key"),
                      *(("-set_serial", serial) if serial else ("-CAcreateserial",)), "-days", "30",
-                     "-extfile", extensions, "-out", stem.with_suffix(".pem"))
+                     "-extfile", stem.with_suffix(".ext"), "-out", stem.with_suffix(".pem"))
         return key, stem.with_suffix(".pem")
 
     def signer(self, name, chain=None, **options):
@@ -141,8 +149,7 @@ class ThrowawaySigner:
         certificates beside it (the intermediate CA)."""
         path = self.folder / f"{name or cert.stem}.p12"
         beside = path.with_suffix(".beside.pem")
-        beside.write_text("".join(c.read_text() for c in (self.intermediate,) if chain is None) +
-                          "".join(c.read_text() for c in chain or ()))
+        beside.write_text("".join(c.read_text() for c in ((self.intermediate,) if chain is None else chain)))
         self.openssl("pkcs12", "-export", "-inkey", key or self.key, "-in", cert,
                      *(("-certfile", beside) if beside.read_text() else ()), "-out", path,
                      "-passout", f"pass:{self.PASSWORD}")
@@ -185,8 +192,8 @@ class ThrowawaySigner:
         path.write_text(cert.read_text() + self.intermediate.read_text())
         return path
 
-    def timestamp_reply(self, query):
-        """An RFC 3161 timestamp for a query, from the test CA's timestamp authority."""
+    def timestamp_reply(self, query, tsa):
+        """An RFC 3161 timestamp for a query, from one of the test CA's timestamp authorities."""
         config = self.folder / "tsa.cnf"
         if not config.exists():
             config.write_text(f"[tsa]\ndefault_tsa = tsa_config\n[tsa_config]\nserial = {self.folder}/tsa-serial\n"
@@ -196,60 +203,35 @@ class ThrowawaySigner:
         with tempfile.TemporaryDirectory() as folder:
             Path(folder, "query").write_bytes(query)
             self.openssl("ts", "-reply", "-config", config, "-queryfile", Path(folder, "query"),
-                         "-signer", self.tsa_cert, "-inkey", self.tsa_cert.with_suffix(".key"), "-chain", self.intermediate,
+                         "-signer", tsa, "-inkey", tsa.with_suffix(".key"), "-chain", self.intermediate,
                          "-out", Path(folder, "reply"))
             return Path(folder, "reply").read_bytes()
 
-    def env(self, way="pkcs12", cert=None, ca=None, password=None, timestamp_url=None):
-        """The environment that signs a release in one way."""
-        env = {"FRAMELATCH_SIGN_CA": str(ca or self.ca), "FRAMELATCH_SIGN_URL": "https://framelatch.example/"}
-        if timestamp_url:
-            env |= {"FRAMELATCH_SIGN_TIMESTAMP_URL": timestamp_url, "FRAMELATCH_SIGN_TIMESTAMP_CA": str(self.ca)}
+    def env(self, way="pkcs12", cert=None, ca=None, crls=None, password_file=None, timestamp=False):
+        """The environment that signs a release in one way, with every CRL of the authority given."""
+        env = {"FRAMELATCH_SIGN_CA": str(ca or self.ca), "FRAMELATCH_SIGN_URL": "https://framelatch.example/",
+               "FRAMELATCH_SIGN_CRL": self.crls if crls is None else str(crls)}
+        if timestamp:
+            env |= {"FRAMELATCH_SIGN_TIMESTAMP_URL": self.server.url, "FRAMELATCH_SIGN_TIMESTAMP_CA": str(self.ca)}
         if way == "pkcs12":
             env |= {"FRAMELATCH_SIGN_PKCS12": str(cert or self.pkcs12)}
         elif way == "pkcs11":
             env |= {**self.token(), "FRAMELATCH_SIGN_PKCS11_MODULE": str(SOFTHSM_MODULE),
                     "FRAMELATCH_SIGN_PKCS11_KEY": "pkcs11:token=release;object=signer;type=private",
                     "FRAMELATCH_SIGN_CERTS": str(self.with_chain(cert or self.cert))}
-        if password is not None:
-            env["FRAMELATCH_SIGN_PASSWORD"] = password
-        elif way in ("pkcs12", "pkcs11"):
-            env["FRAMELATCH_SIGN_PASSWORD_FILE"] = str(self.password_file)
+        if way in ("pkcs12", "pkcs11"):
+            env["FRAMELATCH_SIGN_PASSWORD_FILE"] = str(password_file or self.password_file)
         return env
 
 
-class AuthorityServer:
-    """The signer's authority on loopback: an RFC 3161 timestamp server, and the
-    distribution points of its CRLs."""
+class TimestampServer:
+    """The authority's RFC 3161 timestamp server, on loopback: at /revoked, with the revoked certificate."""
 
     def __init__(self, signer):
-        server = self
-        self.requests = []       # the paths asked for, in order
-
         class Handler(http.server.BaseHTTPRequestHandler):
-            def do_GET(self):
-                server.requests.append(self.path)
-                if self.path == "/endless.crl":
-                    # An answer that never ends, as a hostile address may give.
-                    self.send_response(200)
-                    self.send_header("Content-Type", "application/pkix-crl")
-                    self.end_headers()
-                    try:
-                        while True:
-                            self.wfile.write(bytes(2**20))
-                    except OSError:
-                        return
-                crl = {"/root.crl": signer.root_crl_der, "/ca.crl": signer.crl_der,
-                       "/forged.crl": signer.forged_crl_der}.get(self.path)
-                crl = crl.read_bytes() if crl else None
-                self.send_response(200 if crl else 404)
-                self.send_header("Content-Type", "application/pkix-crl")
-                self.send_header("Content-Length", str(len(crl or b"")))
-                self.end_headers()
-                self.wfile.write(crl or b"")
-
             def do_POST(self):
-                reply = signer.timestamp_reply(self.rfile.read(int(self.headers["Content-Length"])))
+                tsa = signer.revoked_tsa_cert if self.path == "/revoked" else signer.tsa_cert
+                reply = signer.timestamp_reply(self.rfile.read(int(self.headers["Content-Length"])), tsa)
                 self.send_response(200)
                 self.send_header("Content-Type", "application/timestamp-reply")
                 self.send_header("Content-Length", str(len(reply)))
@@ -260,8 +242,7 @@ class AuthorityServer:
                 pass
         self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
         self.url = f"http://127.0.0.1:{self.server.server_port}/"
-        self.thread = threading.Thread(target=self.server.serve_forever, daemon=True)
-        self.thread.start()
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
 
     def stop(self):
         self.server.shutdown()

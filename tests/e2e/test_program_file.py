@@ -3,6 +3,7 @@ version resource. Needs no Wine, so it runs for both builds on every host, as
 do the checks of the release zip, its signing and the guides beside it."""
 import os
 import re
+import shlex
 import subprocess
 import unittest
 import xml.etree.ElementTree as ElementTree
@@ -205,12 +206,16 @@ class ProgramFile(unittest.TestCase):
         self.assertEqual(manifest.find(f".//{WINDOWS_SETTINGS_2005}dpiAware").text.strip(), "true")
 
 
-def make_release(folder, env=None):
+def make_release(folder, env=None, terminal=False):
     """Runs the release build of this build's zip into `folder`, signed as `env`
-    alone asks (unsigned without it); returns its run."""
+    alone asks (unsigned without it), from a terminal of its own (util-linux's
+    script) with its input left open where asked; returns its run."""
     unsigned = {name: value for name, value in os.environ.items() if not name.startswith("FRAMELATCH_SIGN_")}
-    return subprocess.run([CPACK, "--config", str(BIN / "CPackConfig.cmake"), "-B", str(folder)],
-                          capture_output=True, text=True, timeout=300, env=unsigned | (env or {}))
+    command = [CPACK, "--config", str(BIN / "CPackConfig.cmake"), "-B", str(folder)]
+    if terminal:
+        command = ["script", "-qec", shlex.join(command), "/dev/null"]
+    return subprocess.run(command, capture_output=True, text=True, timeout=300, env=unsigned | (env or {}),
+                          stdin=subprocess.PIPE if terminal else None)
 
 
 if __name__ == "__main__":
