@@ -23,7 +23,8 @@ class Certificate:
 
     @functools.cached_property
     def names(self):
-        _, text = openssl("x509", "-noout", "-subject", "-ext", "crlDistributionPoints", "-in", self.path)
+        _, text = openssl("x509", "-noout", "-nameopt", "RFC2253", "-subject", "-ext", "crlDistributionPoints",
+                          "-in", self.path)
         return re.search(r"^subject=(.*)$", text, re.M).group(1), re.findall(r"URI:(\S+)", text)
 
     @functools.cached_property

@@ -18,7 +18,8 @@ def check_revocation(role, leaf, roots, certificates, crls, failure):
     given; `failure` is osslsigncode's, where it did not verify the signature."""
     pool = leaf.path.with_name("pool.pem")
     pool.write_text("".join(certificate.pem for certificate in certificates))
-    status, output = openssl("verify", "-show_chain", "-CAfile", roots, "-untrusted", pool, leaf.path)
+    status, output = openssl("verify", "-show_chain", "-nameopt", "RFC2253", "-CAfile", roots, "-untrusted", pool,
+                             leaf.path)
     if status != 0:
         raise SigningFailed(failure or f"openssl does not verify the chain of {role} certificate, which "
                                        "osslsigncode did, so its revocation cannot be checked")

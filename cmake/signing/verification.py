@@ -15,8 +15,8 @@ from signing.crls import check_revocation
 from signing.tools import SigningFailed, reason, run
 
 VERIFY_FAILURES = (
-    (r"unsupported certificate purpose|purpose XKU_CODE_SIGN", "the certificate is not for code signing (its extended key usage lacks "
-                                         "codeSigning)"),
+    (r"unsupported certificate purpose|purpose XKU_CODE_SIGN",
+     "the certificate is not for code signing (its extended key usage lacks codeSigning)"),
     (r"unable to get (local )?issuer certificate|self.signed certificate in certificate chain|certificate "
      r"signature failure", "the certificate's chain does not verify against FRAMELATCH_SIGN_CA"),
     (r"No signature found", "the file carries no signature: the signing step signed nothing"),

@@ -226,7 +226,7 @@ class SignedProgram(DesktopTest):
             release = make_release(Path(folder, "release"), signer.env())
             self.assertEqual(release.returncode, 0, release.stdout + release.stderr)
             exe = signed_program(next(Path(folder, "release").glob("Framelatch-*.zip")), folder)
-            self.assertTrue(verify_signature(exe, signer.ca, signer.crl_pem)[0], "not signed")
+            self.assertTrue(verify_signature(exe, signer.ca, signer.crls_pem)[0], "not signed")
 
             _, target = self.start_target()
             _, fltx = self.start_fltx(bin=Path(folder))

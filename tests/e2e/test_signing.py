@@ -161,19 +161,19 @@ class SignedRelease(test_program_file.ProgramFile):
                                            "FRAMELATCH_SIGN_PASSWORD is not read"),
             "no timestamp server there": (signer.env(timestamp=True) | {"FRAMELATCH_SIGN_TIMESTAMP_URL":
                                                                          "http://127.0.0.1:9/"}, "gave no timestamp"),
-            "revoked": (signer.env(cert=signer.revoked_pkcs12), "CN = Revoked signer is revoked"),
+            "revoked": (signer.env(cert=signer.revoked_pkcs12), "CN=Revoked signer is revoked"),
             "timestamp authority revoked": (signer.env(timestamp=True) | {"FRAMELATCH_SIGN_TIMESTAMP_URL":
                                                                            signer.server.url + "revoked"},
-                                            "CN = Revoked TSA is revoked"),
+                                            "CN=Revoked TSA is revoked"),
             "intermediate revoked, carried in the signature": (
-                signer.env(cert=signer.under_revoked_pkcs12), "CN = Revoked intermediate CA is revoked"),
+                signer.env(cert=signer.under_revoked_pkcs12), "CN=Revoked intermediate CA is revoked"),
             "intermediate revoked, given with the root": (
                 signer.env(cert=signer.under_revoked_alone_pkcs12, ca=signer.root_and_revoked_ca),
-                "CN = Revoked intermediate CA is revoked"),
+                "CN=Revoked intermediate CA is revoked"),
             "the signer's issuer's CRL not given": (signer.env(crls=signer.root_crl),
                                                     fetch.format("Framelatch-test-CA")),
             "the root's CRL not given": (signer.env(crls=signer.crl), fetch.format("Framelatch-test-root-CA")),
-            "no CRL given": (signer.env(crls=""), "certificate CN = Framelatch test signer needs: " +
+            "no CRL given": (signer.env(crls=""), "certificate CN=Framelatch test signer needs: " +
                              fetch.format("Framelatch-test-CA")),
             "a certificate naming no CRL, and its issuer's not given beside others": (
                 signer.env(cert=signer.no_crl_pkcs12, crls=signer.root_crl), "Signer naming no CRL needs: give it in FRAMELATCH_SIGN_CRL"),
