@@ -16,7 +16,7 @@ import subprocess
 from pathlib import Path
 
 from harness import run_wine_tool, wait_until
-from wine_session import ENV, record, start_wine_server, stop_wine_server
+from wine_session import ENV, identity, ours, record, start_wine_server, stop_wine_server
 
 X11, XWAYLAND, WINE_WAYLAND = "X11", "Xwayland", "Wine's Wayland driver"
 # Stands for the program that a Wayland compositor starts in its session to tell its displays.
@@ -136,7 +136,7 @@ def start(name):
     with open(log, "w") as output:
         process = subprocess.Popen(command, env=env, stdin=subprocess.DEVNULL, stdout=output, stderr=output)
     started[process.pid] = process
-    record(FRAMELATCH_WM_PID=process.pid, FRAMELATCH_WM=name)
+    record(FRAMELATCH_WM_PID=identity(process.pid), FRAMELATCH_WM=name)
 
     def wait(condition, seconds, what, state=lambda: ""):
         try:
@@ -153,7 +153,7 @@ def start(name):
     if kind != X11:
         wait(lambda: told.exists() and told.stat().st_size, 60, "it to start its session")
         child, x_display, xauthority, wayland_display = told.read_text().strip().split("|")
-        record(FRAMELATCH_WM_CHILD_PID=child)
+        record(FRAMELATCH_WM_CHILD_PID=identity(child))
         if kind == WINE_WAYLAND:
             switch_wine_driver(wayland_display, runtime)
             return
@@ -182,7 +182,8 @@ def start_bus(address, pid, socket):
         printed = subprocess.run(["dbus-daemon", "--session", f"--address=unix:path={socket}", "--nopidfile",
                                   "--fork", "--print-address=1", "--print-pid=1"], stdin=subprocess.DEVNULL,
                                  stdout=subprocess.PIPE, stderr=log, text=True, check=True, timeout=30).stdout
-    record(**dict(zip((address, pid), printed.split())))
+    bus_address, bus_pid = printed.split()
+    record(**{address: bus_address, pid: identity(bus_pid)})
 
 
 def switch_display(display, xauthority=None):
@@ -207,7 +208,7 @@ def switch_wine_driver(wayland_display=None, runtime=None):
         record(DISPLAY=None, XAUTHORITY=None, WAYLAND_DISPLAY=wayland_display, XDG_RUNTIME_DIR=runtime,
                FRAMELATCH_WINE_WAYLAND=1)
     else:
-        record(WAYLAND_DISPLAY=None, XDG_RUNTIME_DIR=None, FRAMELATCH_WINE_WAYLAND=None)
+        record(WAYLAND_DISPLAY=None, FRAMELATCH_WINE_WAYLAND=None)
     start_wine_server()
     drivers = r"HKCU\Software\Wine\Drivers"
     if wayland_display:
@@ -218,9 +219,11 @@ def switch_wine_driver(wayland_display=None, runtime=None):
 
 def stop():
     """Stops the desktop's window manager, if it has one, with the program a
-    Wayland compositor started in its session: asked first, killed after 10 s."""
-    for pid in (int(ENV.get(name) or 0) for name in ("FRAMELATCH_WM_PID", "FRAMELATCH_WM_CHILD_PID")):
-        process = started.pop(pid, None)
+    Wayland compositor started in its session: asked first, killed after 10 s.
+    A process the session did not start (its number given to another since) is
+    left alone."""
+    for named in (ENV.get("FRAMELATCH_WM_PID"), ENV.get("FRAMELATCH_WM_CHILD_PID")):
+        process = started.pop(int((named or "0").partition(":")[0]), None)
         if process:
             process.terminate()
             try:
@@ -228,10 +231,10 @@ def stop():
             except subprocess.TimeoutExpired:
                 process.kill()
                 process.wait()
-        elif pid:
+        elif pid := ours(named):
             try:
                 os.kill(pid, signal.SIGTERM)
-                wait_until(lambda: not Path(f"/proc/{pid}").exists(), timeout=10, what=f"process {pid} to end")
+                wait_until(lambda: ours(named) is None, timeout=10, what=f"process {pid} to end")
             except ProcessLookupError:
                 pass
             except AssertionError:

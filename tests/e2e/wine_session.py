@@ -45,15 +45,36 @@ def why_no_32_bit_build_here():
 
 
 def record(**settings):
-    """Takes settings into the session, here and in its state file (None unsets one)."""
-    with open(SESSION_STATE, "a", encoding="utf-8") as state:
-        for name, value in settings.items():
-            if value is None:
-                ENV.pop(name, None)
-                state.write(f"unset {name}\n")
-            else:
-                ENV[name] = str(value)
-                state.write(f"export {name}={shlex.quote(str(value))}\n")
+    """Takes settings into the session, here and in its state file (None unsets
+    one), which keeps one line for each."""
+    lines = [line for line in SESSION_STATE.read_text(encoding="utf-8").splitlines()
+             if not any(re.match(rf"(export|unset) {name}=?", line) for name in settings)]
+    for name, value in settings.items():
+        if value is None:
+            ENV.pop(name, None)
+            lines.append(f"unset {name}")
+        else:
+            ENV[name] = str(value)
+            lines.append(f"export {name}={shlex.quote(str(value))}")
+    SESSION_STATE.with_suffix(".new").write_text("\n".join(lines) + "\n", encoding="utf-8")
+    SESSION_STATE.with_suffix(".new").replace(SESSION_STATE)
+
+
+def identity(pid):
+    """A process as the state file names it: "PID:START", its start time since boot."""
+    return f"{pid}:{Path(f'/proc/{pid}/stat').read_text().rpartition(') ')[2].split()[19]}"
+
+
+def ours(named):
+    """The PID that `named` (an identity) stands for, where it is still the
+    process the session started, in this boot; else None."""
+    pid = (named or "").partition(":")[0]
+    try:
+        same = (ENV.get("FRAMELATCH_BOOT_ID") == Path("/proc/sys/kernel/random/boot_id").read_text().strip() and
+                identity(pid) == named)
+    except (OSError, IndexError):
+        return None
+    return int(pid) if same else None
 
 
 def stop_wine_server():

@@ -36,12 +36,27 @@ wait_for() {
     done
 }
 
-# Stops the process $1, if there is one: asked first, killed after 10 s.
+# A process as the state file names it: "PID:START", its start time since boot,
+# so that a number the system has given to another process since names none.
+identity() {
+    local stat
+    stat=$(cat "/proc/$1/stat") || return 1
+    stat=${stat##*) }
+    echo "$1:$(cut -d' ' -f20 <<<"$stat")"
+}
+
+# Whether $1 (an identity) is still the process the session started, in this boot.
+is_ours() {
+    [ -n "${1:-}" ] && [ "${FRAMELATCH_BOOT_ID:-}" = "$(cat /proc/sys/kernel/random/boot_id)" ] &&
+        [ "$(identity "${1%%:*}" 2>/dev/null)" = "$1" ]
+}
+
+# Stops the process $1 (an identity), if it is still the session's: asked
+# first, killed after 10 s.
 stop_process() {
-    [ -n "${1:-}" ] || return 0
-    if kill "$1" 2>/dev/null; then
-        wait_for 10 bash -c '! kill -0 "$0" 2>/dev/null' "$1" || kill -9 "$1" 2>/dev/null || true
-    fi
+    is_ours "${1:-}" || return 0
+    kill "${1%%:*}" 2>/dev/null || return 0
+    wait_for 10 bash -c '! kill -0 "$0" 2>/dev/null' "${1%%:*}" || kill -9 "${1%%:*}" 2>/dev/null || true
 }
 
 # Reads the session's settings, or fails saying there is no session.
@@ -84,9 +99,16 @@ start() {
     if [ -n "${FRAMELATCH_WOW64:-}" ]; then
         prefix_arch=win64 server=$(dirname "$loader")/wineserver64
     fi
-    # A session still recorded in STATE would be lost track of: stop it first.
-    stop
+    # A session still recorded in STATE would be lost track of: stop it first,
+    # in a shell of its own, so that none of its settings reach this one.
+    (stop)
     root=$(mktemp -d "${TMPDIR:-/tmp}/framelatch-wine.XXXXXX")
+    # What the session starts keeps its settings and caches here, not in the user's home.
+    local home=$root/home
+    mkdir -p "$home/.config" "$home/.local/share" "$home/.local/state" "$home/.cache" "$root/runtime"
+    chmod 700 "$root/runtime"
+    export HOME=$home XDG_CONFIG_HOME=$home/.config XDG_DATA_HOME=$home/.local/share XDG_STATE_HOME=$home/.local/state \
+        XDG_CACHE_HOME=$home/.cache XDG_RUNTIME_DIR=$root/runtime
 
     if [ "$frames" = beside ]; then
         # shellcheck disable=SC1090
@@ -95,11 +117,11 @@ start() {
         # Xvfb picks a free display number itself and writes it to fd 3.
         Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset \
             3>"$root/display" >"$root/xvfb.log" 2>&1 </dev/null &
-        xvfb_pid=$!
+        xvfb_pid=$(identity $!)
         if ! wait_for 20 grep -q '[0-9]' "$root/display"; then
             echo "session: Xvfb did not start" >&2
             cat "$root/xvfb.log" >&2
-            kill "$xvfb_pid" 2>/dev/null || true
+            kill "${xvfb_pid%%:*}" 2>/dev/null || true
             rm -rf "$root"
             exit 1
         fi
@@ -113,7 +135,10 @@ export WINEARCH=$prefix_arch
 export WINELOADER=$loader
 ${server:+export WINESERVER=$server}
 export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+export HOME=$HOME XDG_CONFIG_HOME=$XDG_CONFIG_HOME XDG_DATA_HOME=$XDG_DATA_HOME XDG_STATE_HOME=$XDG_STATE_HOME
+export XDG_CACHE_HOME=$XDG_CACHE_HOME XDG_RUNTIME_DIR=$XDG_RUNTIME_DIR
+export FRAMELATCH_BOOT_ID=$(cat /proc/sys/kernel/random/boot_id)
 export FRAMELATCH_SESSION_ROOT=$root
 export FRAMELATCH_XVFB_PID=$xvfb_pid
 export FRAMELATCH_X_DISPLAY=$display
@@ -146,7 +171,8 @@ prefix() {
         arch=win64
         export WINESERVER=${loader%/*}/wineserver64
     fi
-    export WINEPREFIX=$state WINEARCH=$arch WINELOADER=$loader WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    export WINEPREFIX=$state WINEARCH=$arch WINELOADER=$loader WINEDEBUG=-all
+    export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
     # Set up anew when the way it is set up has changed (an older one linked
     # fonts that no player's prefix has).
     local made_by
@@ -167,18 +193,31 @@ stop() {
     [ -s "$state" ] || { rm -f "$state"; return 0; }
     # shellcheck disable=SC1090
     source "$state"
-    "${WINESERVER:-wineserver}" -k >/dev/null 2>&1 || true
-    wait_for 10 bash -c '! WINEPREFIX="$0" "$1" -k0 2>/dev/null' "$WINEPREFIX" "${WINESERVER:-wineserver}" || true
+    # A session of another boot left only its file: nothing of it runs, and its
+    # numbers may be another process's now.
+    if [ -n "${WINEPREFIX:-}" ] && [ "${FRAMELATCH_BOOT_ID:-}" = "$(cat /proc/sys/kernel/random/boot_id)" ]; then
+        "${WINESERVER:-wineserver}" -k >/dev/null 2>&1 || true
+        wait_for 10 bash -c '! WINEPREFIX="$0" "$1" -k0 2>/dev/null' "$WINEPREFIX" "${WINESERVER:-wineserver}" || true
+    fi
     # The desktop first, while its display is still there: the window manager,
     # what a Wayland compositor started in its session, and the buses. A
     # session beside another has no display of its own to stop.
-    local pid
-    for pid in "${FRAMELATCH_WM_PID:-}" "${FRAMELATCH_WM_CHILD_PID:-}" "${FRAMELATCH_DBUS_PID:-}" \
+    local id
+    for id in "${FRAMELATCH_WM_PID:-}" "${FRAMELATCH_WM_CHILD_PID:-}" "${FRAMELATCH_DBUS_PID:-}" \
         "${FRAMELATCH_SYSTEM_DBUS_PID:-}" "${FRAMELATCH_XVFB_PID:-}"; do
-        stop_process "$pid"
+        stop_process "$id"
     done
-    case "$FRAMELATCH_SESSION_ROOT" in
-    */framelatch-wine.*) rm -rf "$FRAMELATCH_SESSION_ROOT" ;;
+    # A display killed leaves its socket (and its lock): removed unless another
+    # server holds that display now, as its lock would say.
+    local display=${FRAMELATCH_X_DISPLAY:-} holder
+    local number=${FRAMELATCH_XVFB_PID:+${display#:}}
+    if [ -n "$number" ] && ! is_ours "$FRAMELATCH_XVFB_PID"; then
+        holder=$(tr -dc 0-9 2>/dev/null <"/tmp/.X$number-lock") || true
+        [ -n "$holder" ] && [ "$holder" != "${FRAMELATCH_XVFB_PID%%:*}" ] ||
+            rm -f "/tmp/.X$number-lock" "/tmp/.X11-unix/X$number"
+    fi
+    case "${FRAMELATCH_SESSION_ROOT:-}" in
+    */framelatch-wine.*) rm -rf --one-file-system "$FRAMELATCH_SESSION_ROOT" ;;
     esac
     rm -f "$state"
 }
