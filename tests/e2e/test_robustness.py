@@ -1,6 +1,7 @@
 """Framelatch.exe under load and under awkward conditions: thousands of presses,
 a target that comes and goes or hangs, other code pages, and other DPIs."""
 import re
+import subprocess
 import unittest
 from pathlib import Path
 
@@ -98,6 +99,11 @@ class CodePages(DesktopTest):
     def check_texts_under(self, lang, code_page):
         env = dict(ENV, LANG=lang, LC_ALL=lang)
         self.assertEqual(probe("code-page", env=env), code_page, f"{lang} should run with code page {code_page}")
+        # An answer that cannot be written fails the probe, with its reason.
+        with open("/dev/full", "w") as full:
+            run = subprocess.run([env["WINELOADER"], BIN / "probe.exe", "code-page"], env=env, stdout=full,
+                                 stderr=subprocess.PIPE, text=True, timeout=60)
+        self.assertEqual((run.returncode, "its answer could not be written" in run.stderr), (3, True), run.stderr)
 
         program, fltx = self.start_fltx(env=env)
         # Pictures of the Japanese as a player sees it in a plain prefix, to look at.

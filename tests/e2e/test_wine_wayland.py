@@ -150,6 +150,14 @@ class FramesUnderWineWaylandDriver:
                 failure = error.stderr
         self.fail(f"KWin did not run the script: {failure}")
 
+    def assert_compositor_has_it(self, minimized, expected, what):
+        """Checks the compositor's own word on the window, where it gives one: a
+        KWin script answers nothing over D-Bus, so there the check is a skip."""
+        with self.subTest(f"the compositor has it {what}"):
+            if minimized is None:
+                self.skipTest("KWin's scripts answer nothing over D-Bus: whether KWin has it minimized cannot be read")
+            self.assertEqual(minimized, expected, f"the compositor's own word: {what}")
+
     def target_after_no_redraw_tb(self, style):
         """The stand-in, told not to redraw, once TB has taken WS_CAPTION off it and
         it has handled that: its title bar still on the screen."""
@@ -160,8 +168,8 @@ class FramesUnderWineWaylandDriver:
 
     def test_the_compositors_minimize_and_restore_never_reach_wine_and_leave_the_title_bar(self):
         target = self.target_after_no_redraw_tb(FIXED_SIZE)
-        self.assertIn(self.compositor("minimize"), (True, None), "the compositor minimized it")
-        self.assertIn(self.compositor("activate"), (False, None), "the compositor brought it back")
+        self.assert_compositor_has_it(self.compositor("minimize"), True, "minimized")
+        self.assert_compositor_has_it(self.compositor("activate"), False, "minimized after it brought it back")
         # Wine never hears of either: the window was never iconic, and its frame stays as it was.
         self.assertFalse(self.assert_handled_without_recalculation(target, target["clientSize"])["iconic"])
 
@@ -171,7 +179,7 @@ class FramesUnderWineWaylandDriver:
         target = self.target_after_no_redraw_tb(FIXED_SIZE)
         probe("sys-command", target["hwnd"], "minimize")
         wait_until(lambda: self.window(target["hwnd"], "Dusk Vein")["iconic"], what="Wine's minimize")
-        self.compositor("activate")
+        self.assert_compositor_has_it(self.compositor("activate"), False, "minimized after it brought it back")
         self.assertTrue(probe("ping", target["hwnd"]))
         self.assertTrue(self.window(target["hwnd"], "Dusk Vein")["iconic"], "restored from the desktop")
         probe("sys-command", target["hwnd"], "restore")

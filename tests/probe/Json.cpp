@@ -29,5 +29,11 @@ void Json::Print() const {
     // Raw bytes to the pipe: no console code page in between.
     DWORD written = 0;
     const std::string line = text_ + "\n";
-    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    if (!WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), line.data(), static_cast<DWORD>(line.size()), &written, nullptr) ||
+        written != line.size()) {
+        // An answer that did not arrive is a failure, said as such, not a JSON error for the reader.
+        fwprintf(stderr, L"probe: its answer could not be written (error %lu)\n", GetLastError());
+        fflush(stderr);
+        TerminateProcess(GetCurrentProcess(), 3);
+    }
 }
