@@ -31,7 +31,7 @@ class Guides(unittest.TestCase):
             self.skipTest("cmark-gfm not installed (scripts/install-deps.sh installs it)")
         python_markdown = ("import sys, markdown; sys.stdout.write(markdown.markdown(sys.stdin.read(), "
                            "extensions=['tables', 'fenced_code']))")
-        for guide in ("README.md", "docs/user-guide.md", "docs/README.ja.md"):
+        for guide in ("README.md", "docs/user-guide.md", "docs/README.ja.md", "docs/signing.md"):
             with self.subTest(guide):
                 text = (SOURCE / guide).read_text(encoding="utf-8")
                 pages = {name: subprocess.run(command, input=text, capture_output=True, text=True, check=True).stdout
