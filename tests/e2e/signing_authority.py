@@ -1,7 +1,6 @@
-"""A throwaway signing authority for the release-signing tests: a root, an
-intermediate, their certificates and CRLs, a software token, and a timestamp
-server on loopback. The certificates name CRL addresses that nothing here
-serves: the release step must take its CRLs from the files it is given."""
+"""A throwaway signing authority for the release-signing tests, with a timestamp
+server on loopback. Its certificates name CRL addresses that nothing serves: the
+release step must take its CRLs from the files it is given."""
 import http.server
 import os
 import shutil
@@ -17,20 +16,18 @@ CRL_SITE = "http://crl.framelatch.example/"
 
 def verify_signature(path, ca, crls):
     """osslsigncode's verdict on a signed file against one CA and its CRLs: (passed, what it printed)."""
-    offline = subprocess.run(["osslsigncode", "verify", "--help"], capture_output=True, text=True)
-    offline = ["-ignore-cdp"] if "-ignore-cdp" in offline.stdout + offline.stderr else []
+    usage = subprocess.run(["osslsigncode", "verify", "--help"], capture_output=True, text=True)
+    offline = ["-ignore-cdp"] * ("-ignore-cdp" in usage.stdout + usage.stderr)
     result = subprocess.run(["osslsigncode", "verify", "-CAfile", ca, "-TSA-CAfile", ca, "-CRLfile", crls,
                              "-TSA-CRLfile", crls, *offline, "-in", path], capture_output=True, text=True)
     return result.returncode == 0 and "Signature verification: ok" in result.stdout, result.stdout + result.stderr
 
 
 class ThrowawaySigner:
-    """A certificate authority made for one test run with openssl, as a public
-    one is: a root, an intermediate that issues the code-signing certificates
-    and the timestamp authority's, and each CA's CRL, in DER as a distribution
-    point serves it. The signing key is in a PKCS#12 file and in a software
-    token (SoftHSM, a PKCS#11 module) as a hardware key would be; beside it, the
-    certificates that a release must refuse."""
+    """A certificate authority made for one test run with openssl, as a public one
+    is: a root, an intermediate that issues the signers and the timestamp authority,
+    and each CA's CRL. The signing key is in a PKCS#12 file and in a software token
+    (SoftHSM); beside it, the certificates that a release must refuse."""
 
     PASSWORD = "release password"      # the token's PIN too
     SIGNER_SERIAL = "0x5EED"
@@ -65,8 +62,9 @@ class ThrowawaySigner:
         self.root_and_revoked_ca.write_text(self.ca.read_text() + revoked_intermediate.read_text())
         # A root's name and key identifier on another key, and a signer under an intermediate it made:
         # a chain that only its signatures tell from the real one.
-        forger = self.authority("Framelatch test root CA", key_identifier=self.key_identifier(self.ca),
-                                file="forged-root.pem")
+        root_key_identifier = subprocess.run(["openssl", "x509", "-noout", "-ext", "subjectKeyIdentifier", "-in",
+                                              self.ca], check=True, capture_output=True, text=True).stdout.split()[-1]
+        forger = self.authority("Framelatch test root CA", key_identifier=root_key_identifier, file="forged-root.pem")
         forged = self.authority("Framelatch test CA", issuer=forger, file="forged-intermediate.pem")
         self.under_forged_pkcs12 = self.signer("Signer under a forged intermediate", issuer=forged, chain=(forged,))
         # Certificates that name no CRL: under the intermediate, which does, and straight under the root.
@@ -94,11 +92,6 @@ class ThrowawaySigner:
 
     def openssl(self, *args):
         subprocess.run(["openssl", *map(str, args)], check=True, capture_output=True, cwd=self.folder)
-
-    def key_identifier(self, certificate):
-        text = subprocess.run(["openssl", "x509", "-noout", "-ext", "subjectKeyIdentifier", "-in", certificate],
-                              check=True, capture_output=True, text=True).stdout
-        return text.splitlines()[-1].strip()
 
     @staticmethod
     def crl_address(authority):
@@ -145,8 +138,7 @@ class ThrowawaySigner:
         return self.bundle(cert, key, chain)
 
     def bundle(self, cert, key=None, chain=None, name=None):
-        """A PKCS#12 file of a key and its certificate, named after it, with the
-        certificates beside it (the intermediate CA)."""
+        """A PKCS#12 file of a key and its certificate, with the intermediate CA (or `chain`) beside it."""
         path = self.folder / f"{name or cert.stem}.p12"
         beside = path.with_suffix(".beside.pem")
         beside.write_text("".join(c.read_text() for c in ((self.intermediate,) if chain is None else chain)))
@@ -186,12 +178,6 @@ class ThrowawaySigner:
                                env={**os.environ, **self.token_env})
         return self.token_env
 
-    def with_chain(self, cert):
-        """A certificate with the intermediate CA after it, as a token's certificate file holds them."""
-        path = cert.with_suffix(".chain.pem")
-        path.write_text(cert.read_text() + self.intermediate.read_text())
-        return path
-
     def timestamp_reply(self, query, tsa):
         """An RFC 3161 timestamp for a query, from one of the test CA's timestamp authorities."""
         config = self.folder / "tsa.cnf"
@@ -216,16 +202,19 @@ class ThrowawaySigner:
         if way == "pkcs12":
             env |= {"FRAMELATCH_SIGN_PKCS12": str(cert or self.pkcs12)}
         elif way == "pkcs11":
+            # The certificate with the intermediate CA after it, as a token's certificate file holds them.
+            chain = (cert or self.cert).with_suffix(".chain.pem")
+            chain.write_text((cert or self.cert).read_text() + self.intermediate.read_text())
             env |= {**self.token(), "FRAMELATCH_SIGN_PKCS11_MODULE": str(SOFTHSM_MODULE),
                     "FRAMELATCH_SIGN_PKCS11_KEY": "pkcs11:token=release;object=signer;type=private",
-                    "FRAMELATCH_SIGN_CERTS": str(self.with_chain(cert or self.cert))}
+                    "FRAMELATCH_SIGN_CERTS": str(chain)}
         if way in ("pkcs12", "pkcs11"):
             env["FRAMELATCH_SIGN_PASSWORD_FILE"] = str(password_file or self.password_file)
         return env
 
 
 class TimestampServer:
-    """The authority's RFC 3161 timestamp server, on loopback: at /revoked, with the revoked certificate."""
+    """The authority's RFC 3161 timestamp server: at /revoked, with the revoked certificate."""
 
     def __init__(self, signer):
         class Handler(http.server.BaseHTTPRequestHandler):
