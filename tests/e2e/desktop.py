@@ -68,7 +68,8 @@ def why_not_here(name, command):
     if not shutil.which(program):
         return f"{program} is not installed"
     if name.endswith("-winewayland"):
-        version = subprocess.run([ENV["WINELOADER"], "--version"], capture_output=True, text=True).stdout.strip()
+        version = subprocess.run([ENV["WINELOADER"], "--version"], env=ENV, capture_output=True,
+                                 text=True).stdout.strip()
         found = re.match(r"wine-(\d+)", version)
         if not found or int(found.group(1)) < 9:
             return f"{version or 'unknown'} has no Wayland driver (Wine 9 on)"
@@ -94,7 +95,7 @@ def why_not_here(name, command):
 def starts(program):
     """Whether `program --version` runs here, and what it printed or why it did not."""
     try:
-        run = subprocess.run([program, "--version"], capture_output=True, text=True, timeout=60)
+        run = subprocess.run([program, "--version"], env=ENV, capture_output=True, text=True, timeout=60)
     except OSError as error:
         return False, str(error)
     return run.returncode == 0, run.stdout + run.stderr
@@ -180,7 +181,7 @@ def start_bus(address, pid, socket):
     its address goes: each is a plain bus for this user."""
     with open(socket.with_suffix(".log"), "w") as log:
         printed = subprocess.run(["dbus-daemon", "--session", f"--address=unix:path={socket}", "--nopidfile",
-                                  "--fork", "--print-address=1", "--print-pid=1"], stdin=subprocess.DEVNULL,
+                                  "--fork", "--print-address=1", "--print-pid=1"], env=ENV, stdin=subprocess.DEVNULL,
                                  stdout=subprocess.PIPE, stderr=log, text=True, check=True, timeout=30).stdout
     bus_address, bus_pid = printed.split()
     record(**{address: bus_address, pid: identity(bus_pid)})
