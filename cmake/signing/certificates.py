@@ -31,7 +31,8 @@ class Certificate:
     def signer_id(self):
         """(issuer, serial) as osslsigncode names a signer: the issuer in the one-line form, the serial in hex."""
         _, text = openssl("x509", "-noout", "-issuer", "-serial", "-nameopt", "compat", "-in", self.path)
-        return re.search(r"^issuer=(.*)$", text, re.M).group(1), int(re.search(r"^serial=(\w+)", text, re.M).group(1), 16)
+        issuer, serial = re.search(r"^issuer=(.*)\nserial=(\w+)", text, re.M).groups()
+        return issuer, int(serial, 16)
 
     def key_algorithm(self):
         _, text = openssl("x509", "-noout", "-text", "-in", self.path)
@@ -44,9 +45,8 @@ def pem_blocks(text, kind):
 
 def carried(signed_file, folder):
     """PEM text of the certificates the signature carries, and its RFC 3161 timestamp's."""
-    signature = folder / "signature.der"
-    signature.write_bytes(pe.signature(Path(signed_file).read_bytes()))
-    der = signature.read_bytes()
+    signature, der = folder / "signature.der", pe.signature(Path(signed_file).read_bytes())
+    signature.write_bytes(der)
     texts = [openssl("pkcs7", "-inform", "DER", "-print_certs", "-in", signature)[1]]
     _, structure = openssl("asn1parse", "-inform", "DER", "-in", signature)
     # The timestamp is a signature of its own, two lines below its object identifier.
@@ -79,7 +79,7 @@ def given_crls(folder):
     as one PEM file; None without any."""
     blocks = []
     for name in filter(None, os.environ.get("FRAMELATCH_SIGN_CRL", "").split(os.pathsep)):
-        status, text = openssl("storeutl", "-crls", name)
+        _, text = openssl("storeutl", "-crls", name)
         if not (found := pem_blocks(text, "X509 CRL")):
             raise SigningFailed(f"FRAMELATCH_SIGN_CRL: {name} holds no CRL that openssl can read")
         blocks += found

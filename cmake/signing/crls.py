@@ -31,11 +31,11 @@ def check_revocation(role, leaf, roots, certificates, crls, failure):
     status, output = openssl("verify", "-crl_check_all", "-CAfile", roots, "-untrusted", pool,
                              *(("-CRLfile", crls) if crls else ()), leaf.path)
     if status != 0:
-        code, depth = re.search(r"^error (\d+) at (\d+) depth", output, re.M).groups()
+        code, depth, said = re.search(r"^error (\d+) at (\d+) depth lookup: (.*)$", output, re.M).groups()
         subject, issuer = chain[int(depth)], chain[min(int(depth) + 1, len(chain) - 1)]
-        said = OPENSSL_ERRORS.get(code, "the revocation of {subject} cannot be checked: openssl says \"{said}\"")
-        fetch = (f": fetch it from {addresses[subject][0]} and name the file in FRAMELATCH_SIGN_CRL"
-                 if code == "3" and addresses[subject] else ": give it in FRAMELATCH_SIGN_CRL" if code == "3" else "")
-        raise SigningFailed(said.format(role=role, subject=subject, issuer=issuer,
-                                        said=output.strip().splitlines()[-2]) + fetch)
+        failure = OPENSSL_ERRORS.get(code, "the revocation of {subject} cannot be checked: openssl says \"{said}\"")
+        if code == "3":
+            failure += (f": fetch it from {addresses[subject][0]} and name the file in FRAMELATCH_SIGN_CRL"
+                        if addresses[subject] else ": give it in FRAMELATCH_SIGN_CRL")
+        raise SigningFailed(failure.format(role=role, subject=subject, issuer=issuer, said=said))
     print(f"sign-program: {role}: no certificate of its chain is revoked")

@@ -77,9 +77,9 @@ def verify(path):
             (r"^Timestamp Server Signature verification: ok", bool(os.environ.get("FRAMELATCH_SIGN_TIMESTAMP_URL")),
              f"{name} carries no timestamp that verifies, though FRAMELATCH_SIGN_TIMESTAMP_URL asks for one"),
         )
-        for pattern, needed, failure in checks:
+        for pattern, needed, lacking in checks:
             if needed and not re.search(pattern, output, re.M):
-                raise SigningFailed(failure)
+                raise SigningFailed(lacking)
         if "Text description: Framelatch" not in output:
             print("sign-program: note: the signature does not name the program \"Framelatch\"; Windows shows the "
                   "file name in its place")

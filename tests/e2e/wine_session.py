@@ -48,7 +48,7 @@ def record(**settings):
     """Takes settings into the session, here and in its state file (None unsets
     one), which keeps one line for each."""
     lines = [line for line in SESSION_STATE.read_text(encoding="utf-8").splitlines()
-             if not any(re.match(rf"(export|unset) {name}=?", line) for name in settings)]
+             if not any(re.match(rf"(export|unset) {name}(=|$)", line) for name in settings)]
     for name, value in settings.items():
         if value is None:
             ENV.pop(name, None)
