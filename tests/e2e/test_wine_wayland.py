@@ -120,20 +120,22 @@ class FramesUnderWineWaylandDriver:
     def compositor(self, action):
         """Has the compositor do `action` to the target's window as a player has it
         done from the desktop: "minimize" (GNOME's Super+H, KDE's window menu),
-        "activate" (a click in the dock or taskbar, Alt+Tab) or "maximize" (GNOME's
-        Super+Up, KDE's Meta+PgUp). Through GNOME Shell's own JavaScript, or a
+        "activate" (a click in the dock or taskbar, Alt+Tab), "maximize" (GNOME's
+        Super+Up, KDE's Meta+PgUp) or "close" (the window's x in GNOME's overview,
+        Close in KDE's task bar). Through GNOME Shell's own JavaScript, or a
         KWin script over D-Bus: the same calls its shortcuts and task bars make.
         Returns whether GNOME Shell has the window minimized then (None under KWin,
         whose scripts answer nothing: the maximize test shows that they act)."""
         if self.window_manager.startswith("gnome-shell"):
             script = {"minimize": "w.minimize()", "activate": "Main.activateWindow(w)",
-                      "maximize": "w.maximize(imports.gi.Meta.MaximizeFlags.BOTH)"}[action]
+                      "maximize": "w.maximize(imports.gi.Meta.MaximizeFlags.BOTH)",
+                      "close": "w.delete(global.get_current_time())"}[action]
             answer = gnome_shell_eval(f"(() => {{ const w = global.display.list_all_windows().find(w => "
                                       f"w.get_title() === 'Dusk Vein'); {script}; return w.minimized; }})()")
             self.assertIn(answer, ("true", "false"), "GNOME Shell's answer")
             return answer == "true"
         script = {"minimize": "w.minimized = true;", "activate": "w.minimized = false; workspace.activeWindow = w;",
-                  "maximize": "w.setMaximize(true, true);"}[action]
+                  "maximize": "w.setMaximize(true, true);", "close": "w.closeWindow();"}[action]
         path = Path(ENV["FRAMELATCH_SESSION_ROOT"], f"{action}.js")
         path.write_text(f"for (const w of workspace.windowList()) if (w.caption === 'Dusk Vein') {{ {script} }}")
         # A script's name is its own: each call loads one of a name not used before.
@@ -173,19 +175,22 @@ class FramesUnderWineWaylandDriver:
         # Wine never hears of either: the window was never iconic, and its frame stays as it was.
         self.assertFalse(self.assert_handled_without_recalculation(target, target["clientSize"])["iconic"])
 
-    def test_wines_own_minimize_is_not_undone_by_the_compositors_restore_only_by_wines(self):
+    def test_wines_own_minimize_is_not_undone_by_the_compositor_but_its_close_ends_the_game(self):
         # What Wine's minimize button or its system menu sends: Wine minimizes the
-        # window, and only Wine's own restore brings it back, frame recalculated.
+        # window, and the desktop's restore does not bring it back. The guides'
+        # way out: close it from the desktop and start it again.
         target = self.target_after_no_redraw_tb(FIXED_SIZE)
-        probe("sys-command", target["hwnd"], "minimize")
+        probe("minimize", target["hwnd"])
         wait_until(lambda: self.window(target["hwnd"], "Dusk Vein")["iconic"], what="Wine's minimize")
         self.assert_compositor_has_it(self.compositor("activate"), False, "minimized after it brought it back")
         self.assertTrue(probe("ping", target["hwnd"]))
         self.assertTrue(self.window(target["hwnd"], "Dusk Vein")["iconic"], "restored from the desktop")
-        probe("sys-command", target["hwnd"], "restore")
-        restored = wait_until(lambda: (lambda w: w if not w["iconic"] else None)(
-            self.window(target["hwnd"], "Dusk Vein")), what="Wine's restore")
-        self.assertGreater(restored["clientSize"][1], target["clientSize"][1], "the frame recalculated")
+        self.compositor("close")
+        wait_until(lambda: self.window(target["hwnd"], "Dusk Vein") is None, what="the desktop's close")
+        again = self.settled_target()
+        self.assertFalse(again["iconic"])
+        if self.screen_check():
+            self.placed(again, "Dusk Vein")
 
     def test_tb_on_a_resizable_target_that_does_not_redraw_takes_effect_at_the_compositors_maximize(self):
         caption = probe("caption-height")

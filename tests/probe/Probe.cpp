@@ -16,7 +16,7 @@
 //   probe recalculate-frame HWND
 //                             has the stand-in target recalculate its frame
 //   probe click X Y           a left click at (X, Y) through SendInput
-//   probe sys-command HWND minimize|maximize|restore
+//   probe minimize HWND
 //                             posts what the window's frame buttons send
 //   probe run-shown SHOW PATH starts PATH as a launcher would that asks for
 //                             the show command SHOW (STARTF_USESHOWWINDOW),
@@ -83,11 +83,9 @@ int SystemColour(wchar_t** args) {
     return 0;
 }
 
-// What a window's own frame buttons and system menu send it: minimize, maximize or restore.
-int SysCommand(wchar_t** args) {
-    const std::wstring what = args[1];
-    return Post(args[0], WM_SYSCOMMAND, what == L"minimize" ? SC_MINIMIZE : what == L"maximize" ? SC_MAXIMIZE
-                                                                                               : SC_RESTORE);
+// What a window's own minimize button and system menu send it.
+int Minimize(wchar_t** args) {
+    return Post(args[0], WM_SYSCOMMAND, SC_MINIMIZE);
 }
 
 struct Verb {
@@ -107,7 +105,7 @@ const Verb verbs[] = {
     {L"close", L"HWND", 1, [](wchar_t** a) { return Post(a[0], WM_CLOSE); }},
     {L"recalculate-frame", L"HWND", 1, [](wchar_t** a) { return Post(a[0], RecalculateFrameMessage); }},
     {L"ping", L"HWND", 1, Ping},
-    {L"sys-command", L"HWND minimize|maximize|restore", 2, SysCommand},
+    {L"minimize", L"HWND", 1, Minimize},
     {L"window-count", L"PID", 1, [](wchar_t** a) { return WindowCount(wcstoul(a[0], nullptr, 10)); }},
     {L"code-page", L"", 0, [](wchar_t**) { return PrintNumber(GetACP()); }},
     {L"caption-height", L"", 0, [](wchar_t**) { return PrintNumber(GetSystemMetrics(SM_CYCAPTION)); }},
