@@ -6,8 +6,8 @@ brings its own Xwayland display, where the session then runs, or (the
 *-winewayland entries) only its Wayland display, for Wine's own Wayland
 driver, with no X at all. Everything a desktop needs (its buses, its
 compositor's runtime folder) is the session's own, in the session's folder,
-and every process it starts is in the session's state file, so that stopping
-the session stops it by its PID."""
+and every process it starts is named in the session's folder, so that
+stopping the session stops it by its PID."""
 import os
 import re
 import shutil
@@ -16,7 +16,7 @@ import subprocess
 from pathlib import Path
 
 from harness import run_wine_tool, wait_until
-from wine_session import ENV, identity, ours, record, start_wine_server, stop_wine_server
+from wine_session import ENV, keep, ours, record, start_wine_server, stop_wine_server
 
 X11, XWAYLAND, WINE_WAYLAND = "X11", "Xwayland", "Wine's Wayland driver"
 # Stands for the program that a Wayland compositor starts in its session to tell its displays.
@@ -115,9 +115,9 @@ def start(name):
     # give them, and GNOME Shell the system bus every desktop has too: both the
     # session's own, at addresses in its folder.
     if "FRAMELATCH_DBUS_PID" not in ENV and shutil.which("dbus-daemon"):
-        start_bus("DBUS_SESSION_BUS_ADDRESS", "FRAMELATCH_DBUS_PID", root / "session-bus")
+        start_bus("DBUS_SESSION_BUS_ADDRESS", "3-dbus", root / "session-bus")
     if name.startswith("gnome-shell") and "FRAMELATCH_SYSTEM_DBUS_PID" not in ENV:
-        start_bus("DBUS_SYSTEM_BUS_ADDRESS", "FRAMELATCH_SYSTEM_DBUS_PID", root / "system-bus")
+        start_bus("DBUS_SYSTEM_BUS_ADDRESS", "4-system_dbus", root / "system-bus")
     if kind == X11:
         switch_wine_driver()
         switch_display(ENV["FRAMELATCH_X_DISPLAY"])
@@ -137,7 +137,8 @@ def start(name):
     with open(log, "w") as output:
         process = subprocess.Popen(command, env=env, stdin=subprocess.DEVNULL, stdout=output, stderr=output)
     started[process.pid] = process
-    record(FRAMELATCH_WM_PID=identity(process.pid), FRAMELATCH_WM=name)
+    keep("1-wm", process.pid)
+    record(FRAMELATCH_WM=name)
 
     def wait(condition, seconds, what, state=lambda: ""):
         try:
@@ -154,7 +155,7 @@ def start(name):
     if kind != X11:
         wait(lambda: told.exists() and told.stat().st_size, 60, "it to start its session")
         child, x_display, xauthority, wayland_display = told.read_text().strip().split("|")
-        record(FRAMELATCH_WM_CHILD_PID=identity(child))
+        keep("2-wm_child", child)
         if kind == WINE_WAYLAND:
             switch_wine_driver(wayland_display, runtime)
             return
@@ -175,16 +176,17 @@ def gnome_shell_eval(script):
     return found.group(1) if found else None
 
 
-def start_bus(address, pid, socket):
+def start_bus(address, role, socket):
     """Starts a D-Bus bus for the session, listening at `socket`, and records its
-    address and PID. Which bus it stands for (session or system) is only where
+    address and its process, as `role`. Which bus it stands for (session or system) is only where
     its address goes: each is a plain bus for this user."""
     with open(socket.with_suffix(".log"), "w") as log:
         printed = subprocess.run(["dbus-daemon", "--session", f"--address=unix:path={socket}", "--nopidfile",
                                   "--fork", "--print-address=1", "--print-pid=1"], env=ENV, stdin=subprocess.DEVNULL,
                                  stdout=subprocess.PIPE, stderr=log, text=True, check=True, timeout=30).stdout
     bus_address, bus_pid = printed.split()
-    record(**{address: bus_address, pid: identity(bus_pid)})
+    record(**{address: bus_address})
+    keep(role, bus_pid)
 
 
 def switch_display(display, xauthority=None):
@@ -240,4 +242,5 @@ def stop():
                 pass
             except AssertionError:
                 os.kill(pid, signal.SIGKILL)
-    record(FRAMELATCH_WM_PID=None, FRAMELATCH_WM_CHILD_PID=None)
+    keep("1-wm")
+    keep("2-wm_child")

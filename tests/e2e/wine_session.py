@@ -1,29 +1,21 @@
 """The test run's Wine session, as tests/wine/session.sh started it: its
 settings, its Wine server and its screen. What the tests change of it (a
-display, a driver, the processes of a desktop) goes into its state file too,
-where stopping the session finds it."""
+display, a driver) stays with this process; the processes they start for it
+are named in its folder, where stopping the session finds them."""
 import os
 import re
-import shlex
 import subprocess
 import time
 from pathlib import Path
 
 BIN = Path(os.environ.get("FRAMELATCH_BIN", Path(__file__).resolve().parents[2] / "build" / "windows"))
-SESSION_STATE = Path(os.environ.get("FRAMELATCH_SESSION", BIN / "tests" / "wine-session.env"))
+SESSION = Path(__file__).resolve().parents[1] / "wine" / "session.sh"
 
 
-def session_env(state=SESSION_STATE):
-    """A session's environment variables, read from its state file (which may
-    unset some of this process's own: a session with no X display)."""
-    env = {}
-    out = subprocess.run(["bash", "-c", f"source {shlex.quote(str(state))} && env -0"],
-                         check=True, capture_output=True).stdout
-    for item in out.split(b"\0"):
-        if b"=" in item:
-            key, value = item.split(b"=", 1)
-            env[key.decode()] = value.decode()
-    return env
+def session_env(state=os.environ.get("FRAMELATCH_SESSION", BIN / "tests" / "wine-session.env")):
+    """A session's environment variables, as the session itself gives them."""
+    out = subprocess.run([SESSION, "env", state, "env", "-0"], check=True, capture_output=True).stdout
+    return dict(item.split("=", 1) for item in out.decode().split("\0") if "=" in item)
 
 
 ENV = session_env()
@@ -45,24 +37,31 @@ def why_no_32_bit_build_here():
 
 
 def record(**settings):
-    """Takes settings into the session, here and in its state file (None unsets
-    one), which keeps one line for each."""
-    lines = [line for line in SESSION_STATE.read_text(encoding="utf-8").splitlines()
-             if not any(re.match(rf"(export|unset) {name}(=|$)", line) for name in settings)]
+    """Takes settings into the session's programs from now on (None unsets one)."""
     for name, value in settings.items():
         if value is None:
             ENV.pop(name, None)
-            lines.append(f"unset {name}")
         else:
             ENV[name] = str(value)
-            lines.append(f"export {name}={shlex.quote(str(value))}")
-    SESSION_STATE.with_suffix(".new").write_text("\n".join(lines) + "\n", encoding="utf-8")
-    SESSION_STATE.with_suffix(".new").replace(SESSION_STATE)
 
 
 def identity(pid):
-    """A process as the state file names it: "PID:START", its start time since boot."""
+    """A process as the session names it: "PID:START", its start time since boot."""
     return f"{pid}:{Path(f'/proc/{pid}/stat').read_text().rpartition(') ')[2].split()[19]}"
+
+
+def keep(role, pid=None):
+    """Names process `pid`, started for the session as `role` ("1-wm": the place
+    among the others at which stopping the session stops it, then its name), in
+    the session's folder and as FRAMELATCH_<NAME>_PID here; with no `pid`, lets
+    go of that role's process."""
+    named, name = Path(ENV["FRAMELATCH_SESSION_ROOT"], "pids", role), f"FRAMELATCH_{role[2:].upper()}_PID"
+    named.parent.mkdir(exist_ok=True)
+    if pid is None:
+        named.unlink(missing_ok=True)
+        return record(**{name: None})
+    named.write_text(identity(pid))
+    record(**{name: named.read_text()})
 
 
 def ours(named):

@@ -81,8 +81,7 @@ if version=$(dpkg-query -W -f='${Version}' libwine:amd64 2>/dev/null); then
     printf '#!/bin/sh\nexit 0\n' >"$home/wineserver64"
     chmod +x "$home/wine64" "$home/wineserver64"
     # Made as the script makes it now, so that it is taken as it is.
-    sed -n '/^make_wow64_wine() {/,/^}/p' "$host" | bash -c 'source /dev/stdin; declare -f make_wow64_wine' |
-        sha256sum >"${home%/usr/lib/wine}/.made-by"
+    sed -n 's/^wow64_recipe=//p' "$host" >"${home%/usr/lib/wine}/.made-by"
     output=$(XDG_CACHE_HOME=$work/cache FRAMELATCH_WINE64_LOADER=$work/starts-10 "$host" wow64 2>&1)
     status=$?
     check "a WoW64 Wine that runs no 32-bit program here says so in one line, with Wine's own words" \

@@ -3,19 +3,14 @@
 # WINEPREFIX under a temporary folder, both stopped by PID / by prefix.
 #
 #   session.sh start STATE ARCH [window-manager | beside OTHER]
-#                                       boot a win32 or win64 session, write its
-#                                       settings to STATE; with window-manager, Wine
-#                                       leaves the frames to a window manager, as on
-#                                       a Linux desktop, which the tests start
-#                                       (tests/e2e/desktop.py); with beside, a
-#                                       second prefix with a server of its own on the
-#                                       display of the session in OTHER
-#   session.sh stop STATE               stop that session, with any desktop the
-#                                       tests started in it, and remove its folder
-#   session.sh run STATE PROGRAM ARGS   run a Windows program in the session
-#   session.sh env STATE COMMAND ARGS   run a Linux command with the session's settings
-#   session.sh prefix DIR ARCH          boot and set up a lasting prefix at DIR, once,
-#                                       for running the program on a real display
+#       boot a win32 or win64 session and write its settings to STATE; with
+#       window-manager, Wine leaves the frames to the window manager the tests
+#       start (tests/e2e/desktop.py); with beside, a second prefix and server on
+#       the display of the session in OTHER
+#   session.sh stop STATE                stop it, and all the tests started for it
+#   session.sh run STATE PROGRAM ARGS    run a Windows program in the session
+#   session.sh env STATE COMMAND ARGS    run a Linux command with its settings
+#   session.sh prefix DIR ARCH           set up a lasting prefix at DIR, once
 #
 # Which loader runs ARCH (and FRAMELATCH_WOW64=1, Wine's WoW64 mode) is
 # wine-host.sh's to say.
@@ -128,27 +123,17 @@ start() {
         display=:$(tr -dc '0-9' <"$root/display")
     fi
 
-    cat >"$state" <<STATE
-export DISPLAY=$display
-export WINEPREFIX=$root/prefix
-export WINEARCH=$prefix_arch
-export WINELOADER=$loader
-${server:+export WINESERVER=$server}
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-export HOME=$HOME
-export XDG_CONFIG_HOME=$XDG_CONFIG_HOME
-export XDG_DATA_HOME=$XDG_DATA_HOME
-export XDG_STATE_HOME=$XDG_STATE_HOME
-export XDG_CACHE_HOME=$XDG_CACHE_HOME
-export XDG_RUNTIME_DIR=$XDG_RUNTIME_DIR
-export FRAMELATCH_BOOT_ID=$(cat /proc/sys/kernel/random/boot_id)
-export FRAMELATCH_SESSION_ROOT=$root
-export FRAMELATCH_XVFB_PID=$xvfb_pid
-export FRAMELATCH_X_DISPLAY=$display
-STATE
-    # shellcheck disable=SC1090
-    source "$state"
+    export DISPLAY=$display WINEPREFIX=$root/prefix WINEARCH=$prefix_arch WINELOADER=$loader WINESERVER=$server \
+        WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" FRAMELATCH_SESSION_ROOT=$root \
+        FRAMELATCH_BOOT_ID="$(cat /proc/sys/kernel/random/boot_id)" FRAMELATCH_XVFB_PID=$xvfb_pid \
+        FRAMELATCH_X_DISPLAY=$display
+    [ -n "$server" ] || unset WINESERVER
+    local name
+    for name in DISPLAY WINEPREFIX WINEARCH WINELOADER WINESERVER WINEDEBUG WINEDLLOVERRIDES HOME XDG_CONFIG_HOME \
+        XDG_DATA_HOME XDG_STATE_HOME XDG_CACHE_HOME XDG_RUNTIME_DIR FRAMELATCH_SESSION_ROOT FRAMELATCH_BOOT_ID \
+        FRAMELATCH_XVFB_PID FRAMELATCH_X_DISPLAY; do
+        [ -z "${!name:-}" ] || printf 'export %s=%q\n' "$name" "${!name}"
+    done >"$state"
     # Whatever fails from here on, leave nothing running.
     trap 'echo "session: start failed; its logs:" >&2; cat "$FRAMELATCH_SESSION_ROOT"/*.log >&2; stop' ERR
     mkdir -p "$WINEPREFIX"
@@ -177,20 +162,12 @@ prefix() {
     fi
     export WINEPREFIX=$state WINEARCH=$arch WINELOADER=$loader WINEDEBUG=-all
     export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-    # Set up anew when the way it is set up has changed (an older one linked
-    # fonts that no player's prefix has).
-    local made_by
-    made_by=$(declare -f prepare_prefix | cat - "$here/prefix.reg" | sha256sum)
-    [ "$(cat "$WINEPREFIX/.framelatch-ready" 2>/dev/null)" = "$made_by" ] && return 0
-    if [ -f "$WINEPREFIX/.framelatch-ready" ]; then
-        echo "session: setting up the Wine prefix $WINEPREFIX again: the way it is set up has changed"
-        WINEPREFIX=$WINEPREFIX "${WINESERVER:-wineserver}" -k >/dev/null 2>&1 || true
-        rm -rf --one-file-system "$WINEPREFIX"
-    else
-        echo "session: setting up the Wine prefix $WINEPREFIX (once)"
-    fi
+    # Set up once; a prefix left half set up (its set-up stopped) is set up anew.
+    [ -f "$WINEPREFIX/.framelatch-ready" ] && return 0
+    echo "session: setting up the Wine prefix $WINEPREFIX (once)"
+    rm -rf --one-file-system "$WINEPREFIX"
     prepare_prefix "$(dirname "$WINEPREFIX")/wineprefix.log"
-    echo "$made_by" >"$WINEPREFIX/.framelatch-ready"
+    touch "$WINEPREFIX/.framelatch-ready"
 }
 
 stop() {
@@ -203,14 +180,15 @@ stop() {
         "${WINESERVER:-wineserver}" -k >/dev/null 2>&1 || true
         wait_for 10 bash -c '! WINEPREFIX="$0" "$1" -k0 2>/dev/null' "$WINEPREFIX" "${WINESERVER:-wineserver}" || true
     fi
-    # The desktop first, while its display is still there: the window manager,
-    # what a Wayland compositor started in its session, and the buses. A
-    # session beside another has no display of its own to stop.
-    local id
-    for id in "${FRAMELATCH_WM_PID:-}" "${FRAMELATCH_WM_CHILD_PID:-}" "${FRAMELATCH_DBUS_PID:-}" \
-        "${FRAMELATCH_SYSTEM_DBUS_PID:-}" "${FRAMELATCH_XVFB_PID:-}"; do
-        stop_process "$id"
+    # The desktop first, while its display is still there: what the tests
+    # started for it, each named in a file of its own in the session's folder
+    # (tests/e2e/wine_session.py), in their names' order. A session beside
+    # another has no display of its own to stop.
+    local named
+    for named in "${FRAMELATCH_SESSION_ROOT:-/nonexistent}"/pids/*; do
+        [ ! -f "$named" ] || stop_process "$(cat "$named")"
     done
+    stop_process "${FRAMELATCH_XVFB_PID:-}"
     # A display killed leaves its socket (and its lock): removed unless another
     # server holds that display now, as its lock would say.
     local display=${FRAMELATCH_X_DISPLAY:-} holder

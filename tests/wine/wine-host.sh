@@ -69,6 +69,10 @@ wow64_home() {
     echo "${XDG_CACHE_HOME:-$HOME/.cache}/framelatch/wine-${version//[^0-9A-Za-z.+-]/_}-wow64"
 }
 
+# The way make_wow64_wine puts its Wine together: a number raised with each
+# change to it, so that a Wine made the old way is made anew.
+wow64_recipe=3
+
 # Makes the private WoW64 Wine, once for each way of making it: the system's
 # 64-bit loader, server, Unix and Windows modules, and data, at the same places
 # relative to each other (Wine finds them from its loader's real path, so not
@@ -77,9 +81,8 @@ wow64_home() {
 # 64-bit ones, with what the 64-bit Wine keeps for 32-bit programs itself (the
 # zlib1.dll Debian puts there). Prints why not, and fails, where it cannot be made.
 make_wow64_wine() {
-    local home=$1 work lib=/usr/lib/x86_64-linux-gnu/wine version i386_modules recipe
-    recipe=$(declare -f make_wow64_wine | sha256sum)
-    [ "$(cat "$home/.made-by" 2>/dev/null)" != "$recipe" ] || return 0
+    local home=$1 work lib=/usr/lib/x86_64-linux-gnu/wine version i386_modules
+    [ "$(cat "$home/.made-by" 2>/dev/null)" != "$wow64_recipe" ] || return 0
     if [ ! -d "$lib/x86_64-unix" ] || [ ! -x /usr/lib/wine/wine64 ]; then
         echo "the system's 64-bit Wine is not where Debian puts it ($lib)"
         return 1
@@ -108,7 +111,7 @@ make_wow64_wine() {
         { [ ! -d "$lib/i386-windows" ] || cp -aln "$lib/i386-windows/." "$work/wine$lib/i386-windows/" 2>/dev/null ||
             cp -an "$lib/i386-windows/." "$work/wine$lib/i386-windows/"; } &&
         copy /usr/share/wine "$work/wine/usr/share/wine" &&
-        echo "$recipe" >"$work/wine/.made-by" && rm -rf "$home" && mv "$work/wine" "$home"; }; then
+        echo "$wow64_recipe" >"$work/wine/.made-by" && rm -rf "$home" && mv "$work/wine" "$home"; }; then
         rm -rf "$work"
         echo "it could not be put together in $home"
         return 1
