@@ -29,38 +29,37 @@ def required(window_manager):
     return "all" in names or window_manager in names
 
 
+def x_tool(*command, check=True):
+    """What an X tool (xprop, xwininfo, xdotool) prints about the session's display."""
+    return subprocess.run(command, env=ENV, check=check, capture_output=True, text=True, timeout=30).stdout
+
+
 def x_window(title, program="duskvein.exe"):
     """The X window that Wine made for the top-level window titled `title` of
     `program` (a window manager's frame may carry the title too: mutter's do)."""
     def find():
-        named = subprocess.run(["xdotool", "search", "--name", f"^{re.escape(title)}$"], env=ENV,
-                               capture_output=True, text=True, timeout=30).stdout.split()
-        found = [x_id for x_id in named if f'"{program}"' in subprocess.run(
-            ["xprop", "-id", x_id, "WM_CLASS"], env=ENV, capture_output=True, text=True, timeout=30).stdout]
+        named = x_tool("xdotool", "search", "--name", f"^{re.escape(title)}$", check=False).split()
+        found = [x_id for x_id in named if f'"{program}"' in x_tool("xprop", "-id", x_id, "WM_CLASS", check=False)]
         return found[0] if len(found) == 1 else None
     return wait_until(find, what=f"one X window named {title!r}")
 
 
 def motif_hints(x_id):
     """(functions, decorations) as Wine last told the window manager."""
-    text = subprocess.run(["xprop", "-id", x_id, "_MOTIF_WM_HINTS"], env=ENV, check=True, capture_output=True,
-                          text=True, timeout=30).stdout
-    values = [int(v, 16) for v in re.findall(r"0x[0-9a-fA-F]+", text)]
+    values = [int(v, 16) for v in re.findall(r"0x[0-9a-fA-F]+", x_tool("xprop", "-id", x_id, "_MOTIF_WM_HINTS"))]
     return (values[1], values[2]) if len(values) >= 3 else None
 
 
 def geometry(x_id):
     """(left, top, width, height) of an X window on the screen."""
-    text = subprocess.run(["xwininfo", "-id", x_id], env=ENV, check=True, capture_output=True, text=True,
-                          timeout=30).stdout
-    found = dict(re.findall(r"(Absolute upper-left X|Absolute upper-left Y|Width|Height): +(-?\d+)", text))
+    found = dict(re.findall(r"(Absolute upper-left X|Absolute upper-left Y|Width|Height): +(-?\d+)",
+                            x_tool("xwininfo", "-id", x_id)))
     return tuple(int(found[k]) for k in ("Absolute upper-left X", "Absolute upper-left Y", "Width", "Height"))
 
 
 def frame_extents(x_id):
     """(left, right, top, bottom) as the window manager last set _NET_FRAME_EXTENTS."""
-    text = subprocess.run(["xprop", "-id", x_id, "_NET_FRAME_EXTENTS"], env=ENV, check=True, capture_output=True,
-                          text=True, timeout=30).stdout
+    text = x_tool("xprop", "-id", x_id, "_NET_FRAME_EXTENTS")
     values = tuple(int(v) for v in re.findall(r"\d+", text.split("=", 1)[-1]))
     return values if len(values) == 4 else (0, 0, 0, 0)
 
@@ -74,9 +73,8 @@ def drawn_frame(x_id, measure="parent"):
         return frame_extents(x_id)
     frame = x_id
     while True:
-        tree = subprocess.run(["xwininfo", "-tree", "-id", frame], env=ENV, check=True, capture_output=True,
-                              text=True, timeout=30).stdout
-        parent = re.search(r"Parent window id: (0x[0-9a-f]+)( \(the root window\))?", tree)
+        parent = re.search(r"Parent window id: (0x[0-9a-f]+)( \(the root window\))?",
+                           x_tool("xwininfo", "-tree", "-id", frame))
         if parent.group(2):
             break
         frame = parent.group(1)
@@ -105,6 +103,19 @@ def screen_area(window, margin=30):
     left, top, right, bottom = window["screenRect"]
     left, top = max(left - margin, 0), max(top - margin, 0)
     return f"{right - left + margin}x{bottom - top + margin}+{left}+{top}"
+
+
+def settled(read, fits, what, key=None):
+    """What `read` returns once two readings in a row agree (on `key` alone,
+    if given) and `fits` the last."""
+    last = [None]
+
+    def same():
+        now, before = read(), last[0]
+        last[0] = now
+        agree = before is not None and (now[key] == before[key] if key else now == before)
+        return now if agree and fits(now) else None
+    return wait_until(same, what=f"{what} to settle")
 
 
 class WindowManagerTest(DesktopTest):
@@ -151,26 +162,13 @@ class WindowManagerTest(DesktopTest):
         """Starts the stand-in and returns it once the window manager has placed
         it: two readings in a row agree, with its whole frame shown."""
         _, target = self.start_target(style=None if style == FULL_FRAME else style, redraw=redraw)
-        last = [None]
-
-        def settled():
-            now = self.window(target["hwnd"], "Dusk Vein")
-            same = now == last[0] and now["style"] == style
-            last[0] = now
-            return now if same else None
-        return wait_until(settled, what="the stand-in to settle")
+        return settled(lambda: self.window(target["hwnd"], "Dusk Vein"), lambda now: now["style"] == style,
+                       "the stand-in")
 
     def placed_fltx(self):
         """Starts FLTX and returns it once the window manager has placed it."""
         _, fltx = self.start_fltx()
-        last = [None]
-
-        def settled():
-            now = self.window(fltx["hwnd"])
-            same = last[0] is not None and now["screenRect"] == last[0]["screenRect"]
-            last[0] = now
-            return now if same else None
-        return wait_until(settled, what="FLTX to settle")
+        return settled(lambda: self.window(fltx["hwnd"]), lambda now: True, "FLTX", key="screenRect")
 
     def settled_fltx(self):
         """FLTX once placed, and made active as a press would, so the target's
