@@ -7,8 +7,6 @@ from pathlib import Path
 from signing.tools import SigningFailed, reason, run
 
 WAYS = ("FRAMELATCH_SIGN_PKCS12", "FRAMELATCH_SIGN_PKCS11_MODULE", "FRAMELATCH_SIGN_COMMAND")
-# A token may wait for its owner's touch.
-SIGNING_SECONDS = int(os.environ.get("FRAMELATCH_SIGN_SECONDS") or 600)
 SIGN_FAILURES = (
     (r"Wrong password|mac verify failure", "wrong password for the PKCS#12 file"),
     (r"key values mismatch|consistency of a private key", "the key does not match the certificate"),
@@ -20,6 +18,14 @@ SIGN_FAILURES = (
 
 def setting(name):
     return os.environ.get(name) or None
+
+
+def signing_seconds():
+    """How long signing may take: a token may wait for its owner's touch."""
+    try:
+        return int(setting("FRAMELATCH_SIGN_SECONDS") or 600)
+    except ValueError:
+        raise SigningFailed("FRAMELATCH_SIGN_SECONDS must be a whole number of seconds") from None
 
 
 def chosen_way():
@@ -48,7 +54,7 @@ def password():
 def sign(path, way):
     """Signs the file in place, or fails; verifying it is the caller's."""
     if way == "FRAMELATCH_SIGN_COMMAND":
-        status, output = run(shlex.split(os.environ[way]) + [path], SIGNING_SECONDS, what="the signing command")
+        status, output = run(shlex.split(os.environ[way]) + [path], signing_seconds(), what="the signing command")
         if status != 0:
             raise SigningFailed(f"the signing command exited with {status}: {reason(output, ())}")
         return
@@ -72,7 +78,7 @@ def sign(path, way):
     signed = Path(f"{path}.signed")
     try:
         status, output = run(["osslsigncode", "sign", *key, *options, "-in", path, "-out", signed],
-                             SIGNING_SECONDS, secret)
+                             signing_seconds(), secret)
         if status != 0:
             raise SigningFailed(f"osslsigncode could not sign {Path(path).name}: {reason(output, SIGN_FAILURES)}")
         signed.replace(path)

@@ -36,7 +36,7 @@ class ThrowawaySigner:
         self.folder = Path(folder)
         self.ca = self.authority("Framelatch test root CA")
         self.intermediate = self.authority("Framelatch test CA", issuer=self.ca)
-        revoked_intermediate = self.authority("Revoked intermediate CA", issuer=self.ca)
+        self.revoked_intermediate = revoked_intermediate = self.authority("Revoked intermediate CA", issuer=self.ca)
         self.stranger_ca = self.authority("Some other CA")
         self.key, self.cert = self.certificate("Framelatch test signer", serial=self.SIGNER_SERIAL)
         _, self.other_cert = self.certificate("Another signer")
@@ -71,19 +71,24 @@ class ThrowawaySigner:
         self.no_crl_pkcs12 = self.signer("Signer naming no CRL", crl_url="")
         self.no_crl_under_root_pkcs12 = self.signer("Signer under the root naming no CRL", crl_url="", issuer=self.ca,
                                                     chain=())
+        # A chain that names no CRL, its intermediate revoked by the root's CRL, which is given.
+        quiet = self.authority("Revoked CA naming no CRL", issuer=self.ca, names_crl=False)
+        self.under_quiet_revoked_pkcs12 = self.signer("Signer under it", crl_url="", issuer=quiet, chain=(quiet,))
         _, self.tsa_cert = self.certificate("Framelatch test TSA", "critical,timeStamping")
         _, self.revoked_tsa_cert = self.certificate("Revoked TSA", "critical,timeStamping")
+        _, self.tsa_under_revoked_cert = self.certificate("TSA under a revoked CA", "critical,timeStamping",
+                                                          issuer=revoked_intermediate)
         # Each CA's CRL; a CRL in the intermediate's name signed by the forged one's key.
-        self.root_crl = self.revocation_list(self.ca, [revoked_intermediate])
+        self.root_crl = self.revocation_list(self.ca, [revoked_intermediate, quiet])
         self.crl = self.revocation_list(self.intermediate, [self.revoked_pkcs12.with_suffix(".pem"),
                                                             self.revoked_tsa_cert])
         self.revoked_intermediate_crl = self.revocation_list(revoked_intermediate, [])
         self.forged_crl = self.revocation_list(forged, [])
-        self.crls = os.pathsep.join(map(str, (self.root_crl, self.crl, self.revoked_intermediate_crl)))
+        crls = (self.root_crl, self.crl, self.revoked_intermediate_crl, self.revocation_list(quiet, []))
+        self.crls = os.pathsep.join(map(str, crls))
         # The same CRLs as one PEM file, as a maintainer may keep them.
         self.crls_pem = self.folder / "crls.pem"
-        self.crls_pem.write_text("".join(path.with_suffix(".crl.pem").read_text()
-                                         for path in (self.root_crl, self.crl, self.revoked_intermediate_crl)))
+        self.crls_pem.write_text("".join(path.with_suffix(".crl.pem").read_text() for path in crls))
         self.password_file = self.folder / "password"
         self.password_file.write_text(self.PASSWORD + "\n")
         self.password_file.chmod(0o600)
@@ -97,8 +102,8 @@ class ThrowawaySigner:
     def crl_address(authority):
         return f"{CRL_SITE}{authority.stem}.crl"
 
-    def authority(self, name, issuer=None, key_identifier="hash", file=None):
-        """A root (self-signed) or, with `issuer`, an intermediate CA naming its issuer's CRL."""
+    def authority(self, name, issuer=None, key_identifier="hash", file=None, names_crl=True):
+        """A root (self-signed) or, with `issuer`, an intermediate CA naming its issuer's CRL (unless not `names_crl`)."""
         path = self.folder / (file or f"{name.replace(' ', '-')}.pem")
         extensions = ("-addext", "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=critical,keyCertSign,cRLSign",
                       "-addext", f"subjectKeyIdentifier={key_identifier}")
@@ -108,8 +113,8 @@ class ThrowawaySigner:
             return path
         self.openssl("req", "-new", "-newkey", "rsa:2048", "-nodes", "-keyout", path.with_suffix(".key"),
                      "-out", path.with_suffix(".csr"), "-subj", f"/CN={name}")
-        path.with_suffix(".ext").write_text("basicConstraints=critical,CA:TRUE\nkeyUsage=critical,keyCertSign,cRLSign\n"
-                                            f"crlDistributionPoints=URI:{self.crl_address(issuer)}\n")
+        path.with_suffix(".ext").write_text("basicConstraints=critical,CA:TRUE\nkeyUsage=critical,keyCertSign,cRLSign\n" +
+                                            f"crlDistributionPoints=URI:{self.crl_address(issuer)}\n" * names_crl)
         self.openssl("x509", "-req", "-in", path.with_suffix(".csr"), "-CA", issuer, "-CAkey", issuer.with_suffix(".key"),
                      "-CAcreateserial", "-days", "30", "-extfile", path.with_suffix(".ext"), "-out", path)
         return path
@@ -178,7 +183,7 @@ class ThrowawaySigner:
                                env={**os.environ, **self.token_env})
         return self.token_env
 
-    def timestamp_reply(self, query, tsa):
+    def timestamp_reply(self, query, tsa, chain):
         """An RFC 3161 timestamp for a query, from one of the test CA's timestamp authorities."""
         config = self.folder / "tsa.cnf"
         if not config.exists():
@@ -189,7 +194,7 @@ class ThrowawaySigner:
         with tempfile.TemporaryDirectory() as folder:
             Path(folder, "query").write_bytes(query)
             self.openssl("ts", "-reply", "-config", config, "-queryfile", Path(folder, "query"),
-                         "-signer", tsa, "-inkey", tsa.with_suffix(".key"), "-chain", self.intermediate,
+                         "-signer", tsa, "-inkey", tsa.with_suffix(".key"), "-chain", chain,
                          "-out", Path(folder, "reply"))
             return Path(folder, "reply").read_bytes()
 
@@ -214,13 +219,16 @@ class ThrowawaySigner:
 
 
 class TimestampServer:
-    """The authority's RFC 3161 timestamp server: at /revoked, with the revoked certificate."""
+    """The authority's RFC 3161 timestamp server: at /revoked with the revoked
+    certificate, at /under-revoked with one under the revoked intermediate."""
 
     def __init__(self, signer):
         class Handler(http.server.BaseHTTPRequestHandler):
             def do_POST(self):
-                tsa = signer.revoked_tsa_cert if self.path == "/revoked" else signer.tsa_cert
-                reply = signer.timestamp_reply(self.rfile.read(int(self.headers["Content-Length"])), tsa)
+                tsa, chain = {"/revoked": (signer.revoked_tsa_cert, signer.intermediate),
+                              "/under-revoked": (signer.tsa_under_revoked_cert, signer.revoked_intermediate)}.get(
+                    self.path, (signer.tsa_cert, signer.intermediate))
+                reply = signer.timestamp_reply(self.rfile.read(int(self.headers["Content-Length"])), tsa, chain)
                 self.send_response(200)
                 self.send_header("Content-Type", "application/timestamp-reply")
                 self.send_header("Content-Length", str(len(reply)))

@@ -85,7 +85,8 @@ class SignedRelease(test_program_file.ProgramFile):
              True),
             ("signed by a stranger", False, {"Framelatch.exe": self.sign(unsigned, "s.exe", *stranger)}, False),
             ("unsigned", False, {"Framelatch.exe": unsigned}, False),
-            ("this build's own program", False, {"Framelatch.exe": self.exe}, False),
+            ("this build's own program, signed as this one is", False,
+             {"Framelatch.exe": self.sign(EXE, "same-machine.exe", *signer)}, False),
             ("with a DLL planted beside it", False, {"Framelatch.exe": Path(self.folder.name, "o.exe"),
                                                      "version.dll": b"MZ"}, False),
             ("with a changed guide", False, {"Framelatch.exe": Path(self.folder.name, "o.exe"),
@@ -94,6 +95,7 @@ class SignedRelease(test_program_file.ProgramFile):
              False),
             ("in an unsigned release, unsigned", True, {"Framelatch.exe": unsigned}, True),
             ("in an unsigned release, signed", True, {"Framelatch.exe": Path(self.folder.name, "o.exe")}, False),
+            ("in an unsigned release, over the bound", True, {"Framelatch.exe": oversized}, False),
             ("not a zip", False, None, False),
         )
         for case, unsigned_release, changes, listed in cases:
@@ -132,6 +134,8 @@ class SignedRelease(test_program_file.ProgramFile):
         fetch = "fetch it from http://crl.framelatch.example/{}.crl and name the file in FRAMELATCH_SIGN_CRL"
         own = (f"sh -c 'osslsigncode sign -pkcs12 {signer.pkcs12} -readpass {signer.password_file} -h {{}} "
                "-in \"$0\" -out \"$0.new\" && mv \"$0.new\" \"$0\"'")
+        body = (f"osslsigncode sign -pkcs12 {signer.pkcs12} -readpass {signer.password_file} -h sha256 "
+                "-in \"$0\" -out \"$0.new\" && mv \"$0.new\" \"$0\"")
         cases = {
             "wrong password": (signer.env(password_file=signer.crls_pem), "wrong password"),
             "no code-signing use": (signer.env(cert=signer.tls_pkcs12), "not for code signing"),
@@ -142,12 +146,16 @@ class SignedRelease(test_program_file.ProgramFile):
                                                     "chain does not verify against FRAMELATCH_SIGN_CA"),
             "command signs nothing": (signer.env("command") | {"FRAMELATCH_SIGN_COMMAND": "true"}, "signed nothing"),
             "command fails": (signer.env("command") | {"FRAMELATCH_SIGN_COMMAND": "false"}, "exited with 1"),
+            "command signs, then fails": (signer.env("command") | {"FRAMELATCH_SIGN_COMMAND":
+                                                                   f"sh -c '{body} && false'"}, "exited with 1"),
             "command signs with SHA-1": (signer.env("command") | {"FRAMELATCH_SIGN_COMMAND": own.format("sha1")},
                                          "not signed with SHA-256"),
             "command gives no timestamp that was asked for": (
                 signer.env("command", timestamp=True) | {"FRAMELATCH_SIGN_COMMAND": own.format("sha256")},
                 "carries no timestamp"),
             "two ways": (signer.env() | {"FRAMELATCH_SIGN_COMMAND": "true"}, "one way of signing at a time"),
+            "a time limit that is no number": (signer.env() | {"FRAMELATCH_SIGN_SECONDS": "ten"},
+                                               "FRAMELATCH_SIGN_SECONDS must be a whole number"),
             "no CA to verify against": ({"FRAMELATCH_SIGN_PKCS12": str(signer.pkcs12)}, "FRAMELATCH_SIGN_CA"),
             "no osslsigncode": (signer.env() | {"PATH": "/nonexistent"}, "osslsigncode cannot be run"),
             "the password in a variable": (signer.env() | {"FRAMELATCH_SIGN_PASSWORD": signer.PASSWORD},
@@ -155,9 +163,14 @@ class SignedRelease(test_program_file.ProgramFile):
             "no timestamp server there": (signer.env(timestamp=True) | {"FRAMELATCH_SIGN_TIMESTAMP_URL":
                                                                          "http://127.0.0.1:9/"}, "gave no timestamp"),
             "revoked": (signer.env(cert=signer.revoked_pkcs12), "CN=Revoked signer is revoked"),
+            "intermediate revoked, on a chain that names no CRL": (signer.env(cert=signer.under_quiet_revoked_pkcs12),
+                                                                   "CN=Revoked CA naming no CRL is revoked"),
             "timestamp authority revoked": (signer.env(timestamp=True) | {"FRAMELATCH_SIGN_TIMESTAMP_URL":
                                                                            signer.server.url + "revoked"},
                                             "CN=Revoked TSA is revoked"),
+            "timestamp authority under a revoked intermediate": (
+                signer.env(timestamp=True) | {"FRAMELATCH_SIGN_TIMESTAMP_URL": signer.server.url + "under-revoked"},
+                "CN=Revoked intermediate CA is revoked"),
             "intermediate revoked, carried in the signature": (
                 signer.env(cert=signer.under_revoked_pkcs12), "CN=Revoked intermediate CA is revoked"),
             "intermediate revoked, given with the root": (
@@ -192,23 +205,27 @@ class SignedRelease(test_program_file.ProgramFile):
 
     def test_nothing_waits_for_input_and_a_time_limit_ends_all_the_signing_command_started(self):
         with tempfile.TemporaryDirectory() as folder:
-            # No PIN for the token, with the release run from a terminal (script gives it one) left open.
-            env = self.signer.env("pkcs11")
-            del env["FRAMELATCH_SIGN_PASSWORD_FILE"]
-            started = time.monotonic()
-            run = make_release(Path(folder, "release"), env, terminal=True)
-            self.assertIn("the PKCS#11 key cannot be used", run.stdout)
-            self.assertLess(time.monotonic() - started, 60, "the step waited on its input")
+            # No PIN for the token, and a signing command that reads its input, with the release run from
+            # a terminal (script gives it one) left open.
+            no_pin = self.signer.env("pkcs11")
+            del no_pin["FRAMELATCH_SIGN_PASSWORD_FILE"]
+            reads = self.signer.env("command") | {"FRAMELATCH_SIGN_COMMAND": "sh -c 'read -r line'",
+                                                  "FRAMELATCH_SIGN_SECONDS": "120"}
+            for env, reason in ((no_pin, "the PKCS#11 key cannot be used"), (reads, "exited with 1")):
+                started = time.monotonic()
+                run = make_release(Path(folder, "release"), env, terminal=True)
+                self.assertLess(time.monotonic() - started, 60, "the step waited on its input")
+                self.assertIn(reason, run.stdout)
             # A command whose child outlives it, holding its output.
             child = Path(folder, "child")
             command = f"sh -c 'sleep 300 & echo $! >{child}; wait'"
             run = make_release(Path(folder, "release"), self.signer.env("command") |
                                {"FRAMELATCH_SIGN_COMMAND": command, "FRAMELATCH_SIGN_SECONDS": "2"})
-            self.assertIn("the signing command did not finish within 2 s", run.stderr)
             deadline = time.monotonic() + 10
             while running(child.read_text().strip()) and time.monotonic() < deadline:
                 time.sleep(0.1)
             self.assertFalse(running(child.read_text().strip()), "the command's child still runs")
+            self.assertIn("the signing command did not finish within 2 s", run.stderr)
 
 
 def running(pid):
