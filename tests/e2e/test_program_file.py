@@ -212,12 +212,12 @@ def make_release(folder, env=None, terminal=False):
     script) with its input left open where asked; returns its run."""
     unsigned = {name: value for name, value in os.environ.items() if not name.startswith("FRAMELATCH_SIGN_")}
     command = [CPACK, "--config", str(BIN / "CPackConfig.cmake"), "-B", str(folder)]
-    if not terminal:
-        return subprocess.run(command, capture_output=True, text=True, timeout=300, env=unsigned | (env or {}))
+    if terminal:
+        command = ["script", "-qec", shlex.join(command), "/dev/null"]
     held, writer = os.pipe()        # the terminal's input, open until the release has run
     try:
-        return subprocess.run(["script", "-qec", shlex.join(command), "/dev/null"], capture_output=True, text=True,
-                              timeout=300, env=unsigned | (env or {}), stdin=held)
+        return subprocess.run(command, capture_output=True, text=True, timeout=300, env=unsigned | (env or {}),
+                              stdin=held if terminal else None)
     finally:
         os.close(held)
         os.close(writer)

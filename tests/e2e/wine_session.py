@@ -60,8 +60,8 @@ def keep(role, pid=None):
     if pid is None:
         named.unlink(missing_ok=True)
         return record(**{name: None})
-    named.write_text(identity(pid))
-    record(**{name: named.read_text()})
+    ENV[name] = identity(pid)
+    named.write_text(ENV[name])
 
 
 def ours(named):

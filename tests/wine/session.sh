@@ -123,16 +123,17 @@ start() {
         display=:$(tr -dc '0-9' <"$root/display")
     fi
 
-    export DISPLAY=$display WINEPREFIX=$root/prefix WINEARCH=$prefix_arch WINELOADER=$loader WINESERVER=$server \
-        WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" FRAMELATCH_SESSION_ROOT=$root \
-        FRAMELATCH_BOOT_ID="$(cat /proc/sys/kernel/random/boot_id)" FRAMELATCH_XVFB_PID=$xvfb_pid \
-        FRAMELATCH_X_DISPLAY=$display
-    [ -n "$server" ] || unset WINESERVER
-    local name
-    for name in DISPLAY WINEPREFIX WINEARCH WINELOADER WINESERVER WINEDEBUG WINEDLLOVERRIDES HOME XDG_CONFIG_HOME \
-        XDG_DATA_HOME XDG_STATE_HOME XDG_CACHE_HOME XDG_RUNTIME_DIR FRAMELATCH_SESSION_ROOT FRAMELATCH_BOOT_ID \
-        FRAMELATCH_XVFB_PID FRAMELATCH_X_DISPLAY; do
-        [ -z "${!name:-}" ] || printf 'export %s=%q\n' "$name" "${!name}"
+    local setting settings=(DISPLAY="$display" WINEPREFIX="$root/prefix" WINEARCH="$prefix_arch" WINELOADER="$loader"
+        WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" HOME="$HOME"
+        XDG_CONFIG_HOME="$XDG_CONFIG_HOME" XDG_DATA_HOME="$XDG_DATA_HOME" XDG_STATE_HOME="$XDG_STATE_HOME"
+        XDG_CACHE_HOME="$XDG_CACHE_HOME" XDG_RUNTIME_DIR="$XDG_RUNTIME_DIR" FRAMELATCH_SESSION_ROOT="$root"
+        FRAMELATCH_BOOT_ID="$(cat /proc/sys/kernel/random/boot_id)" FRAMELATCH_XVFB_PID="$xvfb_pid"
+        FRAMELATCH_X_DISPLAY="$display")
+    unset WINESERVER
+    [ -z "$server" ] || settings+=(WINESERVER="$server")
+    export "${settings[@]}"
+    for setting in "${settings[@]}"; do
+        printf 'export %s=%q\n' "${setting%%=*}" "${setting#*=}"
     done >"$state"
     # Whatever fails from here on, leave nothing running.
     trap 'echo "session: start failed; its logs:" >&2; cat "$FRAMELATCH_SESSION_ROOT"/*.log >&2; stop' ERR
