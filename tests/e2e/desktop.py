@@ -8,15 +8,14 @@ driver, with no X at all. Everything a desktop needs (its buses, its
 compositor's runtime folder) is the session's own, in the session's folder,
 and every process it starts is named in the session's folder, so that
 stopping the session stops it by its PID."""
-import os
 import re
 import shutil
-import signal
 import subprocess
+import threading
 from pathlib import Path
 
 from harness import run_wine_tool, wait_until
-from wine_session import ENV, keep, ours, record, start_wine_server, stop_wine_server
+from wine_session import ENV, keep, kept, record, release, start_wine_server, stop_wine_server
 
 X11, XWAYLAND, WINE_WAYLAND = "X11", "Xwayland", "Wine's Wayland driver"
 # Stands for the program that a Wayland compositor starts in its session to tell its displays.
@@ -52,8 +51,6 @@ if (!Main.layoutManager._startingUp) {
 Main.messageTray.getSources().length === 0"""
 GNOME_SHELL_STATE = ("[Main.layoutManager._startingUp, Main.overview.visible, Main.overview.animationInProgress, "
                      "Main.messageTray.getSources().length]")
-# The window manager this process started, by its PID, to be waited for when it stops.
-started = {}
 
 
 class Unavailable(Exception):
@@ -114,9 +111,9 @@ def start(name):
     # GNOME's and KDE's window managers want a session bus, as their desktops
     # give them, and GNOME Shell the system bus every desktop has too: both the
     # session's own, at addresses in its folder.
-    if "FRAMELATCH_DBUS_PID" not in ENV and shutil.which("dbus-daemon"):
+    if not kept("3-dbus") and shutil.which("dbus-daemon"):
         start_bus("DBUS_SESSION_BUS_ADDRESS", "3-dbus", root / "session-bus")
-    if name.startswith("gnome-shell") and "FRAMELATCH_SYSTEM_DBUS_PID" not in ENV:
+    if name.startswith("gnome-shell") and not kept("4-system_dbus"):
         start_bus("DBUS_SYSTEM_BUS_ADDRESS", "4-system_dbus", root / "system-bus")
     if kind == X11:
         switch_wine_driver()
@@ -136,7 +133,8 @@ def start(name):
     log = root / f"{name}.log"
     with open(log, "w") as output:
         process = subprocess.Popen(command, env=env, stdin=subprocess.DEVNULL, stdout=output, stderr=output)
-    started[process.pid] = process
+    # Reaped as soon as it ends, so that its number names no process left over.
+    threading.Thread(target=process.wait, daemon=True).start()
     keep("1-wm", process.pid)
     record(FRAMELATCH_WM=name)
 
@@ -222,25 +220,5 @@ def switch_wine_driver(wayland_display=None, runtime=None):
 
 def stop():
     """Stops the desktop's window manager, if it has one, with the program a
-    Wayland compositor started in its session: asked first, killed after 10 s.
-    A process the session did not start (its number given to another since) is
-    left alone."""
-    for named in (ENV.get("FRAMELATCH_WM_PID"), ENV.get("FRAMELATCH_WM_CHILD_PID")):
-        process = started.pop(int((named or "0").partition(":")[0]), None)
-        if process:
-            process.terminate()
-            try:
-                process.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                process.kill()
-                process.wait()
-        elif pid := ours(named):
-            try:
-                os.kill(pid, signal.SIGTERM)
-                wait_until(lambda: ours(named) is None, timeout=10, what=f"process {pid} to end")
-            except ProcessLookupError:
-                pass
-            except AssertionError:
-                os.kill(pid, signal.SIGKILL)
-    keep("1-wm")
-    keep("2-wm_child")
+    Wayland compositor started in its session."""
+    release("1-wm", "2-wm_child")

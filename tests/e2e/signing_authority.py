@@ -5,7 +5,6 @@ import http.server
 import os
 import shutil
 import subprocess
-import tempfile
 import threading
 import zipfile
 from pathlib import Path
@@ -62,9 +61,9 @@ class ThrowawaySigner:
         self.root_and_revoked_ca.write_text(self.ca.read_text() + revoked_intermediate.read_text())
         # A root's name and key identifier on another key, and a signer under an intermediate it made:
         # a chain that only its signatures tell from the real one.
-        root_key_identifier = subprocess.run(["openssl", "x509", "-noout", "-ext", "subjectKeyIdentifier", "-in",
-                                              self.ca], check=True, capture_output=True, text=True).stdout.split()[-1]
-        forger = self.authority("Framelatch test root CA", key_identifier=root_key_identifier, file="forged-root.pem")
+        root_key_identifier = self.openssl("x509", "-noout", "-ext", "subjectKeyIdentifier", "-in", self.ca).split()[-1]
+        forger = self.authority("Framelatch test root CA", key_identifier=root_key_identifier.decode(),
+                                file="forged-root.pem")
         forged = self.authority("Framelatch test CA", issuer=forger, file="forged-intermediate.pem")
         self.under_forged_pkcs12 = self.signer("Signer under a forged intermediate", issuer=forged, chain=(forged,))
         # Certificates that name no CRL: under the intermediate, which does, and straight under the root.
@@ -93,49 +92,47 @@ class ThrowawaySigner:
         self.password_file.write_text(self.PASSWORD + "\n")
         self.password_file.chmod(0o600)
         self.token_env = {}
+        (self.folder / "tsa.cnf").write_text(f"[tsa]\ndefault_tsa = tsa_config\n[tsa_config]\nserial = tsa-serial\n"
+                                             "signer_digest = sha256\ndefault_policy = 1.2.3.4.1\ndigests = sha256\n"
+                                             "ess_cert_id_alg = sha256\n")
+        (self.folder / "tsa-serial").write_text("01\n")
         self.server = TimestampServer(self)
 
-    def openssl(self, *args):
-        subprocess.run(["openssl", *map(str, args)], check=True, capture_output=True, cwd=self.folder)
+    def openssl(self, *args, given=None):
+        """What openssl printed, given `given` on its standard input."""
+        return subprocess.run(["openssl", *map(str, args)], check=True, capture_output=True, cwd=self.folder,
+                              input=given).stdout
 
     @staticmethod
     def crl_address(authority):
         return f"{CRL_SITE}{authority.stem}.crl"
 
+    def issue(self, name, extensions, issuer=None, key=None, algorithm="RSA", serial=None, file=None):
+        """A certificate of `name` with `extensions`, by `issuer` (self-signed without one): (its key, its file)."""
+        path = self.folder / (file or f"{name.replace(' ', '-')}.pem")
+        key = key or path.with_suffix(".key")
+        if not key.exists():
+            option = "rsa_keygen_bits:2048" if algorithm == "RSA" else "ec_paramgen_curve:P-256"
+            self.openssl("genpkey", "-algorithm", algorithm, "-pkeyopt", option, "-out", key)
+        self.openssl("req", "-x509", "-key", key, "-subj", f"/CN={name}", "-days", "30", "-out", path,
+                     *(("-CA", issuer, "-CAkey", issuer.with_suffix(".key")) if issuer else ()),
+                     *(("-set_serial", serial) if serial else ()), *(a for e in extensions for a in ("-addext", e)))
+        return key, path
+
     def authority(self, name, issuer=None, key_identifier="hash", file=None, names_crl=True):
         """A root (self-signed) or, with `issuer`, an intermediate CA naming its issuer's CRL (unless not `names_crl`)."""
-        path = self.folder / (file or f"{name.replace(' ', '-')}.pem")
-        extensions = ("-addext", "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=critical,keyCertSign,cRLSign",
-                      "-addext", f"subjectKeyIdentifier={key_identifier}")
-        if not issuer:
-            self.openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", path.with_suffix(".key"),
-                         "-out", path, "-days", "30", "-subj", f"/CN={name}", *extensions)
-            return path
-        self.openssl("req", "-new", "-newkey", "rsa:2048", "-nodes", "-keyout", path.with_suffix(".key"),
-                     "-out", path.with_suffix(".csr"), "-subj", f"/CN={name}")
-        path.with_suffix(".ext").write_text("basicConstraints=critical,CA:TRUE\nkeyUsage=critical,keyCertSign,cRLSign\n" +
-                                            f"crlDistributionPoints=URI:{self.crl_address(issuer)}\n" * names_crl)
-        self.openssl("x509", "-req", "-in", path.with_suffix(".csr"), "-CA", issuer, "-CAkey", issuer.with_suffix(".key"),
-                     "-CAcreateserial", "-days", "30", "-extfile", path.with_suffix(".ext"), "-out", path)
-        return path
+        extensions = ["basicConstraints=critical,CA:TRUE", "keyUsage=critical,keyCertSign,cRLSign",
+                      f"subjectKeyIdentifier={key_identifier}"]
+        if issuer and names_crl:
+            extensions.append(f"crlDistributionPoints=URI:{self.crl_address(issuer)}")
+        return self.issue(name, extensions, issuer, file=file)[1]
 
-    def certificate(self, name, usage="codeSigning", key=None, crl_url=None, algorithm="RSA", issuer=None, serial=None):
+    def certificate(self, name, usage="codeSigning", crl_url=None, issuer=None, **options):
         """A certificate of the intermediate CA (or of `issuer`), naming its issuer's CRL (or `crl_url`; "" for none)."""
-        stem = self.folder / name.replace(" ", "-")
-        key = key or stem.with_suffix(".key")
         issuer = issuer or self.intermediate
-        if not key.exists():
-            options = ("rsa_keygen_bits:2048",) if algorithm == "RSA" else ("ec_paramgen_curve:P-256",)
-            self.openssl("genpkey", "-algorithm", algorithm, "-pkeyopt", *options, "-out", key)
-        self.openssl("req", "-new", "-key", key, "-out", stem.with_suffix(".csr"), "-subj", f"/CN={name}")
         crl_url = self.crl_address(issuer) if crl_url is None else crl_url
-        stem.with_suffix(".ext").write_text(f"basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\n"
-                                            f"extendedKeyUsage={usage}\n" +
-                                            (f"crlDistributionPoints=URI:{crl_url}\n" if crl_url else ""))
-        self.openssl("x509", "-req", "-in", stem.with_suffix(".csr"), "-CA", issuer, "-CAkey", issuer.with_suffix(".key"),
-                     *(("-set_serial", serial) if serial else ("-CAcreateserial",)), "-days", "30",
-                     "-extfile", stem.with_suffix(".ext"), "-out", stem.with_suffix(".pem"))
-        return key, stem.with_suffix(".pem")
+        extensions = ["basicConstraints=CA:FALSE", "keyUsage=critical,digitalSignature", f"extendedKeyUsage={usage}"]
+        return self.issue(name, extensions + [f"crlDistributionPoints=URI:{crl_url}"] * bool(crl_url), issuer, **options)
 
     def signer(self, name, chain=None, **options):
         """A PKCS#12 file of the signing key with a certificate of its own, made as `options` say."""
@@ -185,18 +182,9 @@ class ThrowawaySigner:
 
     def timestamp_reply(self, query, tsa, chain):
         """An RFC 3161 timestamp for a query, from one of the test CA's timestamp authorities."""
-        config = self.folder / "tsa.cnf"
-        if not config.exists():
-            config.write_text(f"[tsa]\ndefault_tsa = tsa_config\n[tsa_config]\nserial = {self.folder}/tsa-serial\n"
-                              "signer_digest = sha256\ndefault_policy = 1.2.3.4.1\ndigests = sha256\n"
-                              "ess_cert_id_alg = sha256\n")
-            (self.folder / "tsa-serial").write_text("01\n")
-        with tempfile.TemporaryDirectory() as folder:
-            Path(folder, "query").write_bytes(query)
-            self.openssl("ts", "-reply", "-config", config, "-queryfile", Path(folder, "query"),
-                         "-signer", tsa, "-inkey", tsa.with_suffix(".key"), "-chain", chain,
-                         "-out", Path(folder, "reply"))
-            return Path(folder, "reply").read_bytes()
+        return self.openssl("ts", "-reply", "-config", self.folder / "tsa.cnf", "-queryfile", "/dev/stdin",
+                            "-signer", tsa, "-inkey", tsa.with_suffix(".key"), "-chain", chain, "-out", "/dev/stdout",
+                            given=query)
 
     def env(self, way="pkcs12", cert=None, ca=None, crls=None, password_file=None, timestamp=False):
         """The environment that signs a release in one way, with every CRL of the authority given."""

@@ -120,7 +120,6 @@ class Presses(DesktopTest):
         key("Return")
         self.wait_for_style(target, NO_TITLE_BAR & ~WS_MINIMIZEBOX)
 
-
     def test_focus_comes_back_to_its_button_after_switching_away(self):
         _, target = self.start_target()
         _, fltx = self.start_fltx()
@@ -167,7 +166,6 @@ class Warning(DesktopTest):
         self.wait_for_style(target, NO_MIN_BOX & ~WS_CAPTION)
         self.press(fltx, COMMAND1)
         self.wait_for_style(target, FULL_FRAME & ~WS_CAPTION)
-
 
     def test_a_window_with_another_title_is_not_the_target(self):
         _, near_miss = self.start_target(title="Dusk Vein - save.dv")

@@ -152,16 +152,13 @@ class Dpi(DesktopTest):
         self.addCleanup(self.set_session_dpi, 96)
         self.addCleanup(self.stop_programs)
 
-    def screenshot_of(self, fltx, name):
-        screenshot(SHOTS / name, crop_of(fltx))
-
     def check_layout_at(self, dpi, client, command1, command2):
         self.change_dpi(dpi, restart=True)
         _, fltx = self.start_fltx()
         self.assertEqual(fltx["dpi"], dpi)
         self.assertEqual(fltx["clientSize"], client)
         self.assertEqual([c["clientRect"] for c in fltx["children"]], [command1, command2])
-        self.screenshot_of(fltx, f"fltx-{dpi}dpi.png")
+        screenshot(SHOTS / f"fltx-{dpi}dpi.png", crop_of(fltx))
 
     def test_client_area_is_exact_after_the_dpi_changes_under_a_running_server(self):
         # As after a change in winecfg while Dusk Vein keeps the server running.
@@ -176,7 +173,7 @@ class Dpi(DesktopTest):
                     if [twips_to_pixels(600, dpi), twips_to_pixels(1095, dpi)] == [tb_left, tb_right]), None)
         self.assertIsNotNone(dpi, f"TB from {tb_left} to {tb_right} is laid out at no DPI of Wine's")
         client = [twips_to_pixels(1095, dpi), twips_to_pixels(375, dpi)]
-        self.screenshot_of(fltx, "fltx-dpi-changed-under-server.png")
+        screenshot(SHOTS / "fltx-dpi-changed-under-server.png", crop_of(fltx))
         self.assertEqual(fltx["clientSize"], client, f"the client area at {dpi} DPI")
         self.assertEqual([c["clientRect"][3] - c["clientRect"][1] for c in fltx["children"]], [client[1]] * 2,
                          "both buttons are as high as the client area")

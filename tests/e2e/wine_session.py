@@ -12,7 +12,10 @@ BIN = Path(os.environ.get("FRAMELATCH_BIN", Path(__file__).resolve().parents[2] 
 SESSION = Path(__file__).resolve().parents[1] / "wine" / "session.sh"
 
 
-def session_env(state=os.environ.get("FRAMELATCH_SESSION", BIN / "tests" / "wine-session.env")):
+STATE = os.environ.get("FRAMELATCH_SESSION", BIN / "tests" / "wine-session.env")
+
+
+def session_env(state=STATE):
     """A session's environment variables, as the session itself gives them."""
     out = subprocess.run([SESSION, "env", state, "env", "-0"], check=True, capture_output=True).stdout
     return dict(item.split("=", 1) for item in out.decode().split("\0") if "=" in item)
@@ -45,35 +48,20 @@ def record(**settings):
             ENV[name] = str(value)
 
 
-def identity(pid):
-    """A process as the session names it: "PID:START", its start time since boot."""
-    return f"{pid}:{Path(f'/proc/{pid}/stat').read_text().rpartition(') ')[2].split()[19]}"
-
-
-def keep(role, pid=None):
+def keep(role, pid):
     """Names process `pid`, started for the session as `role` ("1-wm": the place
-    among the others at which stopping the session stops it, then its name), in
-    the session's folder and as FRAMELATCH_<NAME>_PID here; with no `pid`, lets
-    go of that role's process."""
-    named, name = Path(ENV["FRAMELATCH_SESSION_ROOT"], "pids", role), f"FRAMELATCH_{role[2:].upper()}_PID"
-    named.parent.mkdir(exist_ok=True)
-    if pid is None:
-        named.unlink(missing_ok=True)
-        return record(**{name: None})
-    ENV[name] = identity(pid)
-    named.write_text(ENV[name])
+    among the others at which stopping the session stops it, then its name)."""
+    subprocess.run([SESSION, "keep", STATE, role, str(pid)], check=True)
 
 
-def ours(named):
-    """The PID that `named` (an identity) stands for, where it is still the
-    process the session started, in this boot; else None."""
-    pid = (named or "").partition(":")[0]
-    try:
-        same = (ENV.get("FRAMELATCH_BOOT_ID") == Path("/proc/sys/kernel/random/boot_id").read_text().strip() and
-                identity(pid) == named)
-    except (OSError, IndexError):
-        return None
-    return int(pid) if same else None
+def release(*roles):
+    """Stops the processes named as `roles`, each only while it is still the
+    process the session started (asked first, killed after 10 s)."""
+    subprocess.run([SESSION, "release", STATE, *roles], check=True, timeout=60)
+
+
+def kept(role):
+    return Path(ENV["FRAMELATCH_SESSION_ROOT"], "pids", role).exists()
 
 
 def stop_wine_server():

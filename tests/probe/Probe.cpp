@@ -16,8 +16,7 @@
 //   probe recalculate-frame HWND
 //                             has the stand-in target recalculate its frame
 //   probe click X Y           a left click at (X, Y) through SendInput
-//   probe minimize HWND
-//                             posts what the window's frame buttons send
+//   probe minimize HWND       posts what the window's minimize button sends
 //   probe run-shown SHOW PATH starts PATH as a launcher would that asks for
 //                             the show command SHOW (STARTF_USESHOWWINDOW),
 //                             and waits until it ends
@@ -83,11 +82,6 @@ int SystemColour(wchar_t** args) {
     return 0;
 }
 
-// What a window's own minimize button and system menu send it.
-int Minimize(wchar_t** args) {
-    return Post(args[0], WM_SYSCOMMAND, SC_MINIMIZE);
-}
-
 struct Verb {
     const wchar_t* name;
     const wchar_t* arguments;  // as the usage names them
@@ -105,7 +99,8 @@ const Verb verbs[] = {
     {L"close", L"HWND", 1, [](wchar_t** a) { return Post(a[0], WM_CLOSE); }},
     {L"recalculate-frame", L"HWND", 1, [](wchar_t** a) { return Post(a[0], RecalculateFrameMessage); }},
     {L"ping", L"HWND", 1, Ping},
-    {L"minimize", L"HWND", 1, Minimize},
+    // What a window's own minimize button and system menu send it.
+    {L"minimize", L"HWND", 1, [](wchar_t** a) { return Post(a[0], WM_SYSCOMMAND, SC_MINIMIZE); }},
     {L"window-count", L"PID", 1, [](wchar_t** a) { return WindowCount(wcstoul(a[0], nullptr, 10)); }},
     {L"code-page", L"", 0, [](wchar_t**) { return PrintNumber(GetACP()); }},
     {L"caption-height", L"", 0, [](wchar_t**) { return PrintNumber(GetSystemMetrics(SM_CYCAPTION)); }},

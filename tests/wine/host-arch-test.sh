@@ -25,11 +25,15 @@ check() {
     fi
 }
 
-# host-arch with the given 32-bit loader and override; output and status.
-host_arch() {
-    FRAMELATCH_WINE32_LOADER=$1 FRAMELATCH_WINE_ARCH=$2 "$host" host-arch 2>&1
+# What a command printed, then its exit status.
+outcome() {
+    "$@" 2>&1
     echo "status $?"
 }
+# host-arch with the given 32-bit loader and override.
+host_arch() { FRAMELATCH_WINE32_LOADER=$1 FRAMELATCH_WINE_ARCH=$2 outcome "$host" host-arch; }
+start_win32() { outcome "$session" start "$work/state" win32; }
+no_state() { check "and leaves no session state" "absent" "$([ -e "$work/state" ] && echo present || echo absent)"; }
 
 check "a 32-bit loader that starts: win32" \
     "win32 this host runs 32-bit x86 code under Wine"$'\n'"status 0" "$(host_arch "$work/starts" "")"
@@ -47,19 +51,14 @@ check "an override that is no architecture is refused" \
 
 # A 32-bit session on a host that cannot run one says why, before it starts
 # anything, and leaves no session behind.
-output=$(FRAMELATCH_WINE32_LOADER=$work/cannot-execute FRAMELATCH_WINE_ARCH='' \
-    "$session" start "$work/state" win32 2>&1)
-status=$?
 check "a 32-bit session on such a host fails and says why" \
-    "session: cannot start a 32-bit (win32) Wine session: this host cannot execute 32-bit x86 code status 1" \
-    "$output status $status"
-check "and leaves no session state" "absent" "$([ -e "$work/state" ] && echo present || echo absent)"
-output=$(FRAMELATCH_WINE32_LOADER=$work/cannot-execute FRAMELATCH_WINE_ARCH=win32 \
-    "$session" start "$work/state" win32 2>&1)
-status=$?
+    "session: cannot start a 32-bit (win32) Wine session: this host cannot execute 32-bit x86 code"$'\n'"status 1" \
+    "$(FRAMELATCH_WINE32_LOADER=$work/cannot-execute FRAMELATCH_WINE_ARCH='' start_win32)"
+no_state
 check "forced by the override, it still fails with the reason" \
     "session: cannot start a 32-bit (win32) Wine session, though FRAMELATCH_WINE_ARCH=win32 asks for it: this host \
-cannot execute 32-bit x86 code status 1" "$output status $status"
+cannot execute 32-bit x86 code"$'\n'"status 1" \
+    "$(FRAMELATCH_WINE32_LOADER=$work/cannot-execute FRAMELATCH_WINE_ARCH=win32 start_win32)"
 check "and no session folder" "" "$(find "${TMPDIR:-/tmp}" -maxdepth 1 -newer "$work/starts" -name 'framelatch-wine.*' \
     2>/dev/null)"
 
@@ -67,12 +66,10 @@ check "and no session folder" "" "$(find "${TMPDIR:-/tmp}" -maxdepth 1 -newer "$
 # this host, is refused in one line, and no session is left.
 printf '#!/bin/sh\necho wine-10.0\n' >"$work/starts-10"
 chmod +x "$work/starts-10"
-output=$(FRAMELATCH_WINE64_LOADER=$work/starts FRAMELATCH_WOW64=1 "$session" start "$work/state" win32 2>&1)
-status=$?
 check "a 32-bit session under WoW64 with Wine 8 says Wine 10 is needed" \
-    "session: no WoW64 Wine: Wine 8.0 runs 32-bit programs with its 32-bit loader only (WoW64: Wine 10 on) status 1" \
-    "$output status $status"
-check "and leaves no session state" "absent" "$([ -e "$work/state" ] && echo present || echo absent)"
+    "session: no WoW64 Wine: Wine 8.0 runs 32-bit programs with its 32-bit loader only (WoW64: Wine 10 on)
+status 1" "$(FRAMELATCH_WINE64_LOADER=$work/starts FRAMELATCH_WOW64=1 start_win32)"
+no_state
 if version=$(dpkg-query -W -f='${Version}' libwine:amd64 2>/dev/null); then
     # A made WoW64 Wine whose 32-bit programs fail, as where the kernel refuses 32-bit code.
     home=$work/cache/framelatch/wine-${version//[^0-9A-Za-z.+-]/_}-wow64/usr/lib/wine
@@ -82,11 +79,10 @@ if version=$(dpkg-query -W -f='${Version}' libwine:amd64 2>/dev/null); then
     chmod +x "$home/wine64" "$home/wineserver64"
     # Made as the script makes it now, so that it is taken as it is.
     sed -n 's/^wow64_recipe=//p' "$host" >"${home%/usr/lib/wine}/.made-by"
-    output=$(XDG_CACHE_HOME=$work/cache FRAMELATCH_WINE64_LOADER=$work/starts-10 "$host" wow64 2>&1)
-    status=$?
     check "a WoW64 Wine that runs no 32-bit program here says so in one line, with Wine's own words" \
         "session: the WoW64 Wine (${home%/usr/lib/wine}) does not run 32-bit programs on this host \
-(wine: could not load kernel32.dll, status c0000135) status 1" "$output status $status"
+(wine: could not load kernel32.dll, status c0000135)"$'\n'"status 1" \
+        "$(XDG_CACHE_HOME=$work/cache FRAMELATCH_WINE64_LOADER=$work/starts-10 outcome "$host" wow64)"
 fi
 
 echo "$passes passed, $failures failed"

@@ -8,6 +8,9 @@
 #       start (tests/e2e/desktop.py); with beside, a second prefix and server on
 #       the display of the session in OTHER
 #   session.sh stop STATE                stop it, and all the tests started for it
+#   session.sh keep STATE ROLE PID       name process PID, started for it as ROLE
+#                                        ("1-wm": the place at which stop stops it, then its name)
+#   session.sh release STATE ROLE...     stop the processes named as ROLEs, if still its own
 #   session.sh run STATE PROGRAM ARGS    run a Windows program in the session
 #   session.sh env STATE COMMAND ARGS    run a Linux command with its settings
 #   session.sh prefix DIR ARCH           set up a lasting prefix at DIR, once
@@ -52,6 +55,14 @@ stop_process() {
     is_ours "${1:-}" || return 0
     kill "${1%%:*}" 2>/dev/null || return 0
     wait_for 10 bash -c '! kill -0 "$0" 2>/dev/null' "${1%%:*}" || kill -9 "${1%%:*}" 2>/dev/null || true
+}
+
+# Stops the process the session named as $1 (tests/e2e/wine_session.py names
+# what the tests start for it), if it is still that process, and lets go of it.
+release() {
+    local named=$FRAMELATCH_SESSION_ROOT/pids/$1
+    [ ! -f "$named" ] || stop_process "$(cat "$named")"
+    rm -f "$named"
 }
 
 # Reads the session's settings, or fails saying there is no session.
@@ -187,7 +198,7 @@ stop() {
     # another has no display of its own to stop.
     local named
     for named in "${FRAMELATCH_SESSION_ROOT:-/nonexistent}"/pids/*; do
-        [ ! -f "$named" ] || stop_process "$(cat "$named")"
+        [ ! -f "$named" ] || release "${named##*/}"
     done
     stop_process "${FRAMELATCH_XVFB_PID:-}"
     # A display killed leaves its socket (and its lock): removed unless another
@@ -205,7 +216,7 @@ stop() {
     rm -f "$state"
 }
 
-usage="usage: session.sh start|stop|run|env STATE ... | prefix DIR ARCH"
+usage="usage: session.sh start|stop|run|env|keep|release STATE ... | prefix DIR ARCH"
 command=${1:?$usage}
 state=${2:?$usage}
 shift 2
@@ -227,6 +238,15 @@ run)
 env)
     load_state
     exec "$@"
+    ;;
+keep)
+    load_state
+    mkdir -p "$FRAMELATCH_SESSION_ROOT/pids"
+    identity "${2:?$usage}" >"$FRAMELATCH_SESSION_ROOT/pids/${1:?$usage}"
+    ;;
+release)
+    load_state
+    for role; do release "$role"; done
     ;;
 *)
     echo "$usage" >&2
