@@ -51,8 +51,7 @@ def verify(path):
         crls = given_crls(folder)
         status, output = osslsigncode_verify(path, crls)
         signer = signer_named(output, "Signer's certificate:")
-        verified = status == 0 and re.search(r"^Signature verification: ok", output, re.M)
-        failure = None if verified else f"the signature of {name} does not verify: {reason(output, VERIFY_FAILURES)}"
+        failure = f"the signature of {name} does not verify: {reason(output, VERIFY_FAILURES)}" if status else None
         if not signer:
             raise SigningFailed(failure or f"osslsigncode names no signer of {name}")
         timestamp = signer_named(output, "Countersignatures:") or signer_named(output, "Timestamp Verified by:")
@@ -62,10 +61,8 @@ def verify(path):
                                   ssl.get_default_verify_paths().openssl_cafile)
         carried, certificates = read_certificates(path, set(roots.values()), folder)
         by_id = {certificate.signer_id: certificate for certificate in carried}
-        leaves = {role: by_id.get(named) for role, named in (("signer", signer), ("timestamp", timestamp)) if named}
-        if None in leaves.values():
-            raise SigningFailed(failure or f"a signer that osslsigncode names is not among the certificates {name} "
-                                           "carries")
+        # osslsigncode names only signers among the certificates the signature carries.
+        leaves = {role: by_id[named] for role, named in (("signer", signer), ("timestamp", timestamp)) if named}
         # The revocation first: the same reason on every osslsigncode, for a CRL not given as for one that says so.
         for role, leaf in leaves.items():
             check_revocation(role, leaf, roots[role], certificates, crls, failure)

@@ -38,12 +38,13 @@ TOOLTIP_TB = "タイトルバーを切り替えます"
 WINE = ENV["WINELOADER"]
 
 
-def wait_until(condition, timeout=10.0, what="condition"):
-    """Polls `condition` until it returns something truthy; fails after `timeout` s."""
+def wait_until(condition, fits=bool, timeout=10.0, what="condition"):
+    """Polls `condition` until it returns something truthy that `fits`, and
+    returns that; fails after `timeout` s."""
     deadline = time.monotonic() + timeout
     while True:
         result = condition()
-        if result:
+        if result and fits(result):
             return result
         if time.monotonic() > deadline:
             raise AssertionError(f"timed out after {timeout} s waiting for {what}")
@@ -59,13 +60,10 @@ class WineToolFailed(Exception):
 
 
 def run_wine_tool(*command, env=None):
-    """Runs a Windows command-line program (the probe, or one of Wine's own such
-    as reg) in the session of `env` and returns what it printed. Wine's own
-    error messages come on its stderr, so that a failure says what Wine saw.
-    Very rarely, under a window manager, a Wine process ends with status 1
-    before it prints anything: such a run is tried once more, and said so on
-    stderr; a tool that fails twice, or fails after printing, fails the test.
-    """
+    """What a Windows command-line program (the probe, or Wine's own, as reg)
+    printed in the session of `env`; a failure says what Wine said on stderr.
+    Rarely, under a window manager, a Wine process ends with status 1 before it
+    prints anything: such a run is tried once more, and said so on stderr."""
     env = dict(env or ENV, WINEDEBUG="-all,err+all")
     for attempt in (1, 2):
         # Output goes through files, not pipes: a Wine process may start a helper
@@ -73,9 +71,7 @@ def run_wine_tool(*command, env=None):
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
             status = subprocess.run([env["WINELOADER"], *map(str, command)], env=env, stdin=subprocess.DEVNULL,
                                     stdout=out, stderr=err, timeout=60).returncode
-            out.seek(0)
-            err.seek(0)
-            printed, complaint = out.read().decode("utf-8", "replace"), err.read().decode("utf-8", "replace")
+            printed, complaint = (f.seek(0) or f.read().decode("utf-8", "replace") for f in (out, err))
         if status == 0:
             return printed
         failure = f"{' '.join(map(str, command))} exited with {status}; stdout {printed!r}; stderr {complaint!r}"
@@ -215,8 +211,8 @@ class DesktopTest(unittest.TestCase):
         x, y = (left + right) // 2 - 10, (top + window["clientOrigin"][1]) // 2
         xdotool("mousemove", x, y, "mousedown", "1", "mousemove", x + dx // 2, y + dy // 2,
                 "mousemove", x + dx, y + dy, "mouseup", "1")
-        return wait_until(lambda: (lambda w: w if w["screenRect"][:2] == [left + dx, top + dy] else None)(
-            self.window(window["hwnd"])), what="the window to move")
+        return wait_until(lambda: self.window(window["hwnd"]), lambda w: w["screenRect"][:2] == [left + dx, top + dy],
+                          what="the window to move")
 
     def target_style(self, target, title="Dusk Vein"):
         found = self.window(target["hwnd"], title)

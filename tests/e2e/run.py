@@ -18,8 +18,7 @@ class SkipRecordingResult(unittest.TextTestResult):
 
     def addSkip(self, test, reason):
         super().addSkip(test, reason)
-        log = os.environ.get("FRAMELATCH_SKIP_LOG")
-        if log:
+        if log := os.environ.get("FRAMELATCH_SKIP_LOG"):
             with open(log, "a", encoding="utf-8") as skips:
                 skips.write(f"{test.id()}\t{' '.join(reason.split())}\n")
 

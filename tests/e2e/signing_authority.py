@@ -23,10 +23,9 @@ def verify_signature(path, ca, crls):
 
 
 class ThrowawaySigner:
-    """A certificate authority made for one test run with openssl, as a public one
-    is: a root, an intermediate that issues the signers and the timestamp authority,
-    and each CA's CRL. The signing key is in a PKCS#12 file and in a software token
-    (SoftHSM); beside it, the certificates that a release must refuse."""
+    """A certificate authority made for one test run with openssl, as a public one is: a root, an intermediate
+    that issues the signers and the timestamp authority, and each CA's CRL. The signing key is in a PKCS#12 file
+    and in a software token (SoftHSM); beside it, the certificates that a release must refuse."""
 
     PASSWORD = "release password"      # the token's PIN too
     SIGNER_SERIAL = "0x5EED"
@@ -71,7 +70,7 @@ class ThrowawaySigner:
         self.no_crl_under_root_pkcs12 = self.signer("Signer under the root naming no CRL", crl_url="", issuer=self.ca,
                                                     chain=())
         # A chain that names no CRL, its intermediate revoked by the root's CRL, which is given.
-        quiet = self.authority("Revoked CA naming no CRL", issuer=self.ca, names_crl=False)
+        quiet = self.authority("Revoked CA naming no CRL", issuer=self.ca, crl_url="")
         self.under_quiet_revoked_pkcs12 = self.signer("Signer under it", crl_url="", issuer=quiet, chain=(quiet,))
         _, self.tsa_cert = self.certificate("Framelatch test TSA", "critical,timeStamping")
         _, self.revoked_tsa_cert = self.certificate("Revoked TSA", "critical,timeStamping")
@@ -92,7 +91,7 @@ class ThrowawaySigner:
         self.password_file.write_text(self.PASSWORD + "\n")
         self.password_file.chmod(0o600)
         self.token_env = {}
-        (self.folder / "tsa.cnf").write_text(f"[tsa]\ndefault_tsa = tsa_config\n[tsa_config]\nserial = tsa-serial\n"
+        (self.folder / "tsa.cnf").write_text("[tsa]\ndefault_tsa = tsa_config\n[tsa_config]\nserial = tsa-serial\n"
                                              "signer_digest = sha256\ndefault_policy = 1.2.3.4.1\ndigests = sha256\n"
                                              "ess_cert_id_alg = sha256\n")
         (self.folder / "tsa-serial").write_text("01\n")
@@ -107,37 +106,32 @@ class ThrowawaySigner:
     def crl_address(authority):
         return f"{CRL_SITE}{authority.stem}.crl"
 
-    def issue(self, name, extensions, issuer=None, key=None, algorithm="RSA", serial=None, file=None):
-        """A certificate of `name` with `extensions`, by `issuer` (self-signed without one): (its key, its file)."""
+    def certificate(self, name, usage="codeSigning", issuer=None, crl_url=None, key=None, algorithm="RSA",
+                    serial=None, file=None, key_identifier="hash"):
+        """(key, certificate) of `name`: a CA's without `usage` (a root's without `issuer`), else one for
+        `usage` by `issuer` (the intermediate CA by default); naming its issuer's CRL, or `crl_url` ("" for none)."""
+        issuer = issuer or (self.intermediate if usage else None)
         path = self.folder / (file or f"{name.replace(' ', '-')}.pem")
         key = key or path.with_suffix(".key")
         if not key.exists():
             option = "rsa_keygen_bits:2048" if algorithm == "RSA" else "ec_paramgen_curve:P-256"
             self.openssl("genpkey", "-algorithm", algorithm, "-pkeyopt", option, "-out", key)
+        extensions = (["basicConstraints=CA:FALSE", "keyUsage=critical,digitalSignature", f"extendedKeyUsage={usage}"]
+                      if usage else ["basicConstraints=critical,CA:TRUE", "keyUsage=critical,keyCertSign,cRLSign",
+                                     f"subjectKeyIdentifier={key_identifier}"])
+        crl_url = (self.crl_address(issuer) if issuer else "") if crl_url is None else crl_url
+        extensions += [f"crlDistributionPoints=URI:{crl_url}"] * bool(crl_url)
         self.openssl("req", "-x509", "-key", key, "-subj", f"/CN={name}", "-days", "30", "-out", path,
                      *(("-CA", issuer, "-CAkey", issuer.with_suffix(".key")) if issuer else ()),
                      *(("-set_serial", serial) if serial else ()), *(a for e in extensions for a in ("-addext", e)))
         return key, path
 
-    def authority(self, name, issuer=None, key_identifier="hash", file=None, names_crl=True):
-        """A root (self-signed) or, with `issuer`, an intermediate CA naming its issuer's CRL (unless not `names_crl`)."""
-        extensions = ["basicConstraints=critical,CA:TRUE", "keyUsage=critical,keyCertSign,cRLSign",
-                      f"subjectKeyIdentifier={key_identifier}"]
-        if issuer and names_crl:
-            extensions.append(f"crlDistributionPoints=URI:{self.crl_address(issuer)}")
-        return self.issue(name, extensions, issuer, file=file)[1]
-
-    def certificate(self, name, usage="codeSigning", crl_url=None, issuer=None, **options):
-        """A certificate of the intermediate CA (or of `issuer`), naming its issuer's CRL (or `crl_url`; "" for none)."""
-        issuer = issuer or self.intermediate
-        crl_url = self.crl_address(issuer) if crl_url is None else crl_url
-        extensions = ["basicConstraints=CA:FALSE", "keyUsage=critical,digitalSignature", f"extendedKeyUsage={usage}"]
-        return self.issue(name, extensions + [f"crlDistributionPoints=URI:{crl_url}"] * bool(crl_url), issuer, **options)
+    def authority(self, name, issuer=None, **options):
+        return self.certificate(name, None, issuer, **options)[1]
 
     def signer(self, name, chain=None, **options):
         """A PKCS#12 file of the signing key with a certificate of its own, made as `options` say."""
-        key, cert = self.certificate(name, key=self.key, **options)
-        return self.bundle(cert, key, chain)
+        return self.bundle(self.certificate(name, key=self.key, **options)[1], self.key, chain)
 
     def bundle(self, cert, key=None, chain=None, name=None):
         """A PKCS#12 file of a key and its certificate, with the intermediate CA (or `chain`) beside it."""
@@ -151,8 +145,7 @@ class ThrowawaySigner:
 
     def revocation_list(self, authority, revoked):
         """`authority`'s CRL, in DER as a distribution point serves it (and in PEM beside it), revoking `revoked`."""
-        stem = authority.with_suffix("")
-        config = stem.with_suffix(".cnf")
+        stem, config = authority.with_suffix(""), authority.with_suffix(".cnf")
         config.write_text(f"[ca]\ndefault_ca = test\n[test]\ndatabase = {stem}.index\n"
                           f"crlnumber = {stem}.crlnumber\ndefault_md = sha256\ndefault_crl_days = 7\n")
         stem.with_suffix(".index").write_text("")
@@ -168,10 +161,9 @@ class ThrowawaySigner:
     def token(self):
         """The signing key in a new SoftHSM token; the environment that reaches it."""
         if not self.token_env:
-            tokens = self.folder / "tokens"
-            tokens.mkdir()
+            (self.folder / "tokens").mkdir()
             config = self.folder / "softhsm2.conf"
-            config.write_text(f"directories.tokendir = {tokens}\nobjectstore.backend = file\n")
+            config.write_text(f"directories.tokendir = {self.folder / 'tokens'}\nobjectstore.backend = file\n")
             self.token_env = {"SOFTHSM2_CONF": str(config)}
             for command in (["--init-token", "--free", "--label", "release", "--so-pin", "0000", "--pin", self.PASSWORD],
                             ["--import", str(self.key), "--token", "release", "--label", "signer", "--id", "01",
@@ -192,8 +184,10 @@ class ThrowawaySigner:
                "FRAMELATCH_SIGN_CRL": self.crls if crls is None else str(crls)}
         if timestamp:
             env |= {"FRAMELATCH_SIGN_TIMESTAMP_URL": self.server.url, "FRAMELATCH_SIGN_TIMESTAMP_CA": str(self.ca)}
+        if way != "command":
+            env["FRAMELATCH_SIGN_PASSWORD_FILE"] = str(password_file or self.password_file)
         if way == "pkcs12":
-            env |= {"FRAMELATCH_SIGN_PKCS12": str(cert or self.pkcs12)}
+            env["FRAMELATCH_SIGN_PKCS12"] = str(cert or self.pkcs12)
         elif way == "pkcs11":
             # The certificate with the intermediate CA after it, as a token's certificate file holds them.
             chain = (cert or self.cert).with_suffix(".chain.pem")
@@ -201,21 +195,20 @@ class ThrowawaySigner:
             env |= {**self.token(), "FRAMELATCH_SIGN_PKCS11_MODULE": str(SOFTHSM_MODULE),
                     "FRAMELATCH_SIGN_PKCS11_KEY": "pkcs11:token=release;object=signer;type=private",
                     "FRAMELATCH_SIGN_CERTS": str(chain)}
-        if way in ("pkcs12", "pkcs11"):
-            env["FRAMELATCH_SIGN_PASSWORD_FILE"] = str(password_file or self.password_file)
         return env
 
 
-class TimestampServer:
+class TimestampServer(http.server.ThreadingHTTPServer):
     """The authority's RFC 3161 timestamp server: at /revoked with the revoked
     certificate, at /under-revoked with one under the revoked intermediate."""
 
     def __init__(self, signer):
+        authorities = {"/revoked": (signer.revoked_tsa_cert, signer.intermediate),
+                       "/under-revoked": (signer.tsa_under_revoked_cert, signer.revoked_intermediate)}
+
         class Handler(http.server.BaseHTTPRequestHandler):
             def do_POST(self):
-                tsa, chain = {"/revoked": (signer.revoked_tsa_cert, signer.intermediate),
-                              "/under-revoked": (signer.tsa_under_revoked_cert, signer.revoked_intermediate)}.get(
-                    self.path, (signer.tsa_cert, signer.intermediate))
+                tsa, chain = authorities.get(self.path, (signer.tsa_cert, signer.intermediate))
                 reply = signer.timestamp_reply(self.rfile.read(int(self.headers["Content-Length"])), tsa, chain)
                 self.send_response(200)
                 self.send_header("Content-Type", "application/timestamp-reply")
@@ -225,20 +218,20 @@ class TimestampServer:
 
             def log_message(self, *_):
                 pass
-        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-        self.url = f"http://127.0.0.1:{self.server.server_port}/"
-        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+        super().__init__(("127.0.0.1", 0), Handler)
+        self.url = f"http://127.0.0.1:{self.server_port}/"
+        threading.Thread(target=self.serve_forever, daemon=True).start()
 
     def stop(self):
-        self.server.shutdown()
-        self.server.server_close()
+        self.shutdown()
+        self.server_close()
 
 
 def why_no_signing_tools():
     missing = [tool for tool in ("osslsigncode", "openssl", "softhsm2-util") if not shutil.which(tool)]
     if missing or not SOFTHSM_MODULE.exists():
         return f"{', '.join(missing or [str(SOFTHSM_MODULE)])} not installed (scripts/install-deps.sh installs it)"
-    return None
+    return None  # every tool is there
 
 
 def signed_program(zip_path, folder):

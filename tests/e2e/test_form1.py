@@ -6,11 +6,10 @@ import time
 import unittest
 from pathlib import Path
 
-from harness import (BS_DEFPUSHBUTTON, BS_TYPEMASK, COMMAND1, COMMAND2, FULL_FRAME, NOT_RUNNING,
-                     TOOLTIP_MIN, TOOLTIP_TB, WS_CAPTION, WS_EX_APPWINDOW, WS_EX_TOOLWINDOW,
-                     WS_EX_TOPMOST, WS_MAXIMIZEBOX, WS_MINIMIZEBOX, WS_POPUP, WS_SYSMENU,
-                     WS_TABSTOP, WS_THICKFRAME, BIN, ENV, DesktopTest, centre, click, key, probe, wait_until,
-                     windows_path, xdotool)
+from harness import (BS_DEFPUSHBUTTON, BS_TYPEMASK, COMMAND1, COMMAND2, FULL_FRAME, NOT_RUNNING, TOOLTIP_MIN,
+                     TOOLTIP_TB, WS_CAPTION, WS_EX_APPWINDOW, WS_EX_TOOLWINDOW, WS_EX_TOPMOST, WS_MAXIMIZEBOX,
+                     WS_MINIMIZEBOX, WS_POPUP, WS_SYSMENU, WS_TABSTOP, WS_THICKFRAME, BIN, ENV, DesktopTest, centre,
+                     click, key, probe, wait_until, windows_path, xdotool)
 from signing_authority import ThrowawaySigner, signed_program, verify_signature, why_no_signing_tools
 from test_program_file import ARCH, make_release
 
@@ -73,7 +72,7 @@ class WindowAndButtons(DesktopTest):
                 # The probe starts it as a shortcut set to "Run: Minimized" (say) would, and lives as long as it.
                 program, fltx = self.start_with_window("probe.exe", "FLTX", "run-shown", show,
                                                        windows_path(BIN / "Framelatch.exe"))
-                wait_until(lambda: (lambda w: w["active"] and w["focus"] == COMMAND1)(self.window(fltx["hwnd"])),
+                wait_until(lambda: self.window(fltx["hwnd"]), lambda w: w["active"] and w["focus"] == COMMAND1,
                            what="FLTX active with the focus on Min")
                 # Not one state in passing: the window holds it for a second.
                 held_until = time.monotonic() + 1.0
@@ -133,7 +132,7 @@ class Presses(DesktopTest):
 
         left, top, right, _ = fltx["screenRect"]
         click(left + 12, (top + fltx["clientOrigin"][1]) // 2)     # on FLTX's title bar
-        wait_until(lambda: (lambda w: w["active"] and w["focus"] == COMMAND2)(self.window(fltx["hwnd"])),
+        wait_until(lambda: self.window(fltx["hwnd"]), lambda w: w["active"] and w["focus"] == COMMAND2,
                    what="FLTX active again with the focus on TB")
 
 
@@ -155,8 +154,8 @@ class Warning(DesktopTest):
 
         key("Return")
         wait_until(lambda: self.box_of(fltx) is None, what="the box to close")
-        after = wait_until(lambda: (lambda w: w if w["enabled"] and w["focus"] == COMMAND2 else None)(
-            self.window(fltx["hwnd"])), what="FLTX enabled with the focus back on TB")
+        after = wait_until(lambda: self.window(fltx["hwnd"]), lambda w: w["enabled"] and w["focus"] == COMMAND2,
+                           what="FLTX enabled with the focus back on TB")
         self.assertTrue(after["active"])
 
         # Both flags are as they were: the first TB press still hides the bar,

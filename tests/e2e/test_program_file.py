@@ -81,54 +81,21 @@ def headers(exe=EXE):
 
 
 def imported_functions(exe=EXE):
-    """(DLL, function) for every function the program imports by name (by
-    ordinal: "#N"), read from the PE file's import directory itself."""
-    data = exe.read_bytes()
-
-    def number(offset, size):
-        return int.from_bytes(data[offset:offset + size], "little")
-
-    def text(offset):
-        return data[offset:data.index(b"\0", offset)].decode("ascii")
-
-    pe = number(0x3C, 4)
-    section_count, optional_size = number(pe + 6, 2), number(pe + 20, 2)
-    optional = pe + 24
-    wide = number(optional, 2) == 0x20B                 # PE32+: 64-bit thunks, longer header
-    import_rva = number(optional + (120 if wide else 104), 4)
-    sections = [(number(at + 12, 4), number(at + 8, 4), number(at + 20, 4))    # RVA, size, file offset
-                for at in range(optional + optional_size, optional + optional_size + 40 * section_count, 40)]
-
-    def offset_of(rva):
-        return next(raw + rva - start for start, size, raw in sections if start <= rva < start + size)
-
-    imports, thunk_size = set(), 8 if wide else 4
-    descriptor = offset_of(import_rva)
-    while number(descriptor + 12, 4):                   # a descriptor with no name ends the table
-        dll = text(offset_of(number(descriptor + 12, 4))).lower()
-        thunk = offset_of(number(descriptor, 4) or number(descriptor + 16, 4))
-        while entry := number(thunk, thunk_size):
-            by_ordinal = entry >> (thunk_size * 8 - 1)
-            imports.add((dll, f"#{entry & 0xFFFF}" if by_ordinal else text(offset_of(entry & 0x7FFFFFFF) + 2)))
-            thunk += thunk_size
-        descriptor += 20
+    """(DLL, function) for every function the program imports, as objdump reads its import tables."""
+    tables = re.search(r"^The Import Tables.*?(?=^The |^PE File|\Z)", headers(exe), re.M | re.S).group(0)
+    imports = set()
+    for dll, names in re.findall(r"DLL Name: (\S+)\n.*\n((?:\t[0-9a-f]+\t.*\n)*)", tables):
+        imports |= {(dll.lower(), entry.split()[-1]) for entry in names.splitlines()}
     return imports
 
 
 def version_text(name, exe=EXE):
-    """The value of the version resource's string `name`, and the StringTable it is in."""
-    data = exe.read_bytes()
-    # A String is wLength, wValueLength (in characters), wType, the key, padding to
-    # 32 bits, then the value; its StringTable's key precedes it.
-    key = f"{name}\0".encode("utf-16-le")
-    start = data.find(key) - 6
-    if start < 0:
-        return None, None
-    value_length = int.from_bytes(data[start + 2:start + 4], "little")
-    value_start = (start + 6 + len(key) + 3) & ~3
-    value = data[value_start:value_start + 2 * value_length].decode("utf-16-le").rstrip("\0")
-    table = re.findall(r"[0-9A-Fa-f]{8}\0", data[:start].decode("utf-16-le", "replace")[-200:])
-    return value, table[-1].rstrip("\0") if table else None
+    """The value of the version resource's string `name`, and the StringTable it is in, as windres reads them."""
+    resources = subprocess.run([OBJDUMP.replace("objdump", "windres"), "-i", str(exe), "-O", "rc"], check=True,
+                               capture_output=True, text=True).stdout
+    found = re.search(rf'BLOCK "(\w{{8}})"\s+BEGIN(?:\s+VALUE "[^"]*", "[^"]*")*?\s+VALUE "{name}", "([^"]*)"',
+                      resources)
+    return (found.group(2), found.group(1)) if found else (None, None)
 
 
 def embedded_manifest(exe=EXE):

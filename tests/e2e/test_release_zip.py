@@ -34,14 +34,11 @@ class ReleaseZip(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.folder = tempfile.TemporaryDirectory()
+        cls.addClassCleanup(cls.folder.cleanup)
         make_release(cls.folder.name).check_returncode()
         cls.zip = next(Path(cls.folder.name).glob("Framelatch-*.zip"))
         with zipfile.ZipFile(cls.zip) as archive:
             cls.files = {name: archive.read(name) for name in archive.namelist()}
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.folder.cleanup()
 
     def test_holds_the_program_the_two_guides_and_the_licence_and_is_listed_in_the_sums(self):
         self.assertEqual(sorted(self.files), ["Framelatch.exe", "LICENSE.txt", "README-en.html", "README-ja.html"])

@@ -137,19 +137,18 @@ def twips_to_pixels(twips, dpi):
 
 
 class Dpi(DesktopTest):
-    def set_dpi(self, dpi):
+    @staticmethod
+    def set_dpi(dpi, restart):
+        """Sets the DPI; with `restart`, of the whole session, desktop and all, as after a sign-in."""
         set_registry_value(r"HKCU\Control Panel\Desktop", "LogPixels", dpi, kind="REG_DWORD")
-
-    def set_session_dpi(self, dpi):
-        """The DPI of the whole session, desktop and all, as after a sign-in."""
-        self.set_dpi(dpi)
-        restart_wine_server()
+        if restart:
+            restart_wine_server()
 
     def change_dpi(self, dpi, restart):
         """Sets the DPI for this test; afterwards, the test's programs closed,
         the session goes back to 96."""
-        (self.set_session_dpi if restart else self.set_dpi)(dpi)
-        self.addCleanup(self.set_session_dpi, 96)
+        self.set_dpi(dpi, restart)
+        self.addCleanup(self.set_dpi, 96, True)
         self.addCleanup(self.stop_programs)
 
     def check_layout_at(self, dpi, client, command1, command2):

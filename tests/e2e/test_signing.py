@@ -16,10 +16,8 @@ OTHER_ZIP = f"Framelatch-{VERSION}-{'win32' if ARCH == 'win64' else 'win64'}.zip
 
 
 class SignedRelease(test_program_file.ProgramFile):
-    """A release signed with a PKCS#12 file and timestamped: the program file's
-    checks hold for the signed file, its signature verifies and covers every
-    byte, and the zip and SHA256SUMS hold the signed file. Every way a signing
-    can go wrong fails the release build instead."""
+    """A release signed with a PKCS#12 file and timestamped, held to the program
+    file's checks; and every way a signing can go wrong, failing the release."""
 
     @classmethod
     def setUpClass(cls):
@@ -79,22 +77,20 @@ class SignedRelease(test_program_file.ProgramFile):
         stranger = ("-certs", self.signer.stranger_ca, "-key", self.signer.stranger_ca.with_suffix(".key"))
         with zipfile.ZipFile(self.zip) as archive:
             ours = {name: archive.read(name) for name in archive.namelist()}
+        signed = self.sign(unsigned, "o.exe", *signer)
         # (case, unsigned release?, the other zip's files, listed?)
         cases = (
-            ("of the other machine, signed by this signer", False, {"Framelatch.exe": self.sign(unsigned, "o.exe", *signer)},
-             True),
+            ("of the other machine, signed by this signer", False, {"Framelatch.exe": signed}, True),
             ("signed by a stranger", False, {"Framelatch.exe": self.sign(unsigned, "s.exe", *stranger)}, False),
             ("unsigned", False, {"Framelatch.exe": unsigned}, False),
             ("this build's own program, signed as this one is", False,
              {"Framelatch.exe": self.sign(EXE, "same-machine.exe", *signer)}, False),
-            ("with a DLL planted beside it", False, {"Framelatch.exe": Path(self.folder.name, "o.exe"),
-                                                     "version.dll": b"MZ"}, False),
-            ("with a changed guide", False, {"Framelatch.exe": Path(self.folder.name, "o.exe"),
-                                             "README-en.html": b"<p>changed</p>"}, False),
+            ("with a DLL planted beside it", False, {"Framelatch.exe": signed, "version.dll": b"MZ"}, False),
+            ("with a changed guide", False, {"Framelatch.exe": signed, "README-en.html": b"<p>changed</p>"}, False),
             ("with a program over the bound", False, {"Framelatch.exe": self.sign(oversized, "big.exe", *signer)},
              False),
             ("in an unsigned release, unsigned", True, {"Framelatch.exe": unsigned}, True),
-            ("in an unsigned release, signed", True, {"Framelatch.exe": Path(self.folder.name, "o.exe")}, False),
+            ("in an unsigned release, signed", True, {"Framelatch.exe": signed}, False),
             ("in an unsigned release, over the bound", True, {"Framelatch.exe": oversized}, False),
             ("not a zip", False, None, False),
         )
@@ -131,27 +127,29 @@ class SignedRelease(test_program_file.ProgramFile):
 
     def test_each_failure_fails_the_build_with_its_reason_and_leaves_no_release_not_even_an_older_one(self):
         signer = self.signer
-        fetch = "fetch it from http://crl.framelatch.example/{}.crl and name the file in FRAMELATCH_SIGN_CRL"
+        fetch = "fetch it from http://crl.framelatch.example/{}.crl and name the file in FRAMELATCH_SIGN_CRL".format
+        # A command of the maintainer's own that signs with the digest it is given.
         own = (f"sh -c 'osslsigncode sign -pkcs12 {signer.pkcs12} -readpass {signer.password_file} -h {{}} "
-               "-in \"$0\" -out \"$0.new\" && mv \"$0.new\" \"$0\"'")
-        body = (f"osslsigncode sign -pkcs12 {signer.pkcs12} -readpass {signer.password_file} -h sha256 "
-                "-in \"$0\" -out \"$0.new\" && mv \"$0.new\" \"$0\"")
+               "-in \"$0\" -out \"$0.new\" && mv \"$0.new\" \"$0\"{}'")
+        command = lambda line: signer.env("command") | {"FRAMELATCH_SIGN_COMMAND": line}  # noqa: E731
+        timestamped = lambda url: signer.env(timestamp=True) | {"FRAMELATCH_SIGN_TIMESTAMP_URL": url}  # noqa: E731
+        # Notepad's "Unicode": a fault the step does not foresee, which still fails in one line.
+        (utf16 := Path(self.folder.name, "password-utf16.txt")).write_text(signer.PASSWORD, encoding="utf-16")
         cases = {
             "wrong password": (signer.env(password_file=signer.crls_pem), "wrong password"),
+            "a password file in UTF-16": (signer.env(password_file=utf16), "failed unexpectedly (UnicodeDecodeError"),
             "no code-signing use": (signer.env(cert=signer.tls_pkcs12), "not for code signing"),
             "key not the certificate's": (signer.env("pkcs11", cert=signer.other_cert),
                                           "key does not match the certificate"),
             "chain not verified": (signer.env(ca=signer.stranger_ca), "chain does not verify"),
             "chain through a forged intermediate": (signer.env(cert=signer.under_forged_pkcs12),
                                                     "chain does not verify against FRAMELATCH_SIGN_CA"),
-            "command signs nothing": (signer.env("command") | {"FRAMELATCH_SIGN_COMMAND": "true"}, "signed nothing"),
-            "command fails": (signer.env("command") | {"FRAMELATCH_SIGN_COMMAND": "false"}, "exited with 1"),
-            "command signs, then fails": (signer.env("command") | {"FRAMELATCH_SIGN_COMMAND":
-                                                                   f"sh -c '{body} && false'"}, "exited with 1"),
-            "command signs with SHA-1": (signer.env("command") | {"FRAMELATCH_SIGN_COMMAND": own.format("sha1")},
-                                         "not signed with SHA-256"),
+            "command signs nothing": (command("true"), "signed nothing"),
+            "command fails": (command("false"), "exited with 1"),
+            "command signs, then fails": (command(own.format("sha256", " && false")), "exited with 1"),
+            "command signs with SHA-1": (command(own.format("sha1", "")), "not signed with SHA-256"),
             "command gives no timestamp that was asked for": (
-                signer.env("command", timestamp=True) | {"FRAMELATCH_SIGN_COMMAND": own.format("sha256")},
+                signer.env("command", timestamp=True) | {"FRAMELATCH_SIGN_COMMAND": own.format("sha256", "")},
                 "carries no timestamp"),
             "two ways": (signer.env() | {"FRAMELATCH_SIGN_COMMAND": "true"}, "one way of signing at a time"),
             "a time limit that is no number": (signer.env() | {"FRAMELATCH_SIGN_SECONDS": "ten"},
@@ -160,29 +158,25 @@ class SignedRelease(test_program_file.ProgramFile):
             "no osslsigncode": (signer.env() | {"PATH": "/nonexistent"}, "osslsigncode cannot be run"),
             "the password in a variable": (signer.env() | {"FRAMELATCH_SIGN_PASSWORD": signer.PASSWORD},
                                            "FRAMELATCH_SIGN_PASSWORD is not read"),
-            "no timestamp server there": (signer.env(timestamp=True) | {"FRAMELATCH_SIGN_TIMESTAMP_URL":
-                                                                         "http://127.0.0.1:9/"}, "gave no timestamp"),
+            "no timestamp server there": (timestamped("http://127.0.0.1:9/"), "gave no timestamp"),
             "revoked": (signer.env(cert=signer.revoked_pkcs12), "CN=Revoked signer is revoked"),
             "intermediate revoked, on a chain that names no CRL": (signer.env(cert=signer.under_quiet_revoked_pkcs12),
                                                                    "CN=Revoked CA naming no CRL is revoked"),
-            "timestamp authority revoked": (signer.env(timestamp=True) | {"FRAMELATCH_SIGN_TIMESTAMP_URL":
-                                                                           signer.server.url + "revoked"},
-                                            "CN=Revoked TSA is revoked"),
-            "timestamp authority under a revoked intermediate": (
-                signer.env(timestamp=True) | {"FRAMELATCH_SIGN_TIMESTAMP_URL": signer.server.url + "under-revoked"},
-                "CN=Revoked intermediate CA is revoked"),
+            "timestamp authority revoked": (timestamped(signer.server.url + "revoked"), "CN=Revoked TSA is revoked"),
+            "timestamp authority under a revoked intermediate": (timestamped(signer.server.url + "under-revoked"),
+                                                                 "CN=Revoked intermediate CA is revoked"),
             "intermediate revoked, carried in the signature": (
                 signer.env(cert=signer.under_revoked_pkcs12), "CN=Revoked intermediate CA is revoked"),
             "intermediate revoked, given with the root": (
                 signer.env(cert=signer.under_revoked_alone_pkcs12, ca=signer.root_and_revoked_ca),
                 "CN=Revoked intermediate CA is revoked"),
-            "the signer's issuer's CRL not given": (signer.env(crls=signer.root_crl),
-                                                    fetch.format("Framelatch-test-CA")),
-            "the root's CRL not given": (signer.env(crls=signer.crl), fetch.format("Framelatch-test-root-CA")),
+            "the signer's issuer's CRL not given": (signer.env(crls=signer.root_crl), fetch("Framelatch-test-CA")),
+            "the root's CRL not given": (signer.env(crls=signer.crl), fetch("Framelatch-test-root-CA")),
             "no CRL given": (signer.env(crls=""), "certificate CN=Framelatch test signer needs: " +
-                             fetch.format("Framelatch-test-CA")),
+                             fetch("Framelatch-test-CA")),
             "a certificate naming no CRL, and its issuer's not given beside others": (
-                signer.env(cert=signer.no_crl_pkcs12, crls=signer.root_crl), "Signer naming no CRL needs: give it in FRAMELATCH_SIGN_CRL"),
+                signer.env(cert=signer.no_crl_pkcs12, crls=signer.root_crl),
+                "Signer naming no CRL needs: give it in FRAMELATCH_SIGN_CRL"),
             "CRL not signed by its issuer": (
                 signer.env(crls=os.pathsep.join(map(str, (signer.root_crl, signer.forged_crl)))),
                 "not signed by its issuer's key"),
@@ -200,8 +194,8 @@ class SignedRelease(test_program_file.ProgramFile):
                 self.assertNotEqual(run.returncode, 0, "the release build passed")
                 self.assertEqual(sorted(p.name for p in Path(folder).iterdir() if p.is_file()), [],
                                  "a failed signing left release files")
+                self.assertNotIn("Traceback", run.stdout + run.stderr, "not one line")
                 self.assertIn(reason, run.stdout + run.stderr)
-                self.assertNotIn("Traceback", run.stdout + run.stderr)
 
     def test_nothing_waits_for_input_and_a_time_limit_ends_all_the_signing_command_started(self):
         with tempfile.TemporaryDirectory() as folder:
@@ -221,10 +215,10 @@ class SignedRelease(test_program_file.ProgramFile):
             command = f"sh -c 'sleep 300 & echo $! >{child}; wait'"
             run = make_release(Path(folder, "release"), self.signer.env("command") |
                                {"FRAMELATCH_SIGN_COMMAND": command, "FRAMELATCH_SIGN_SECONDS": "2"})
-            deadline = time.monotonic() + 10
-            while running(child.read_text().strip()) and time.monotonic() < deadline:
+            pid, deadline = child.read_text().strip(), time.monotonic() + 10
+            while running(pid) and time.monotonic() < deadline:
                 time.sleep(0.1)
-            self.assertFalse(running(child.read_text().strip()), "the command's child still runs")
+            self.assertFalse(running(pid), "the command's child still runs")
             self.assertIn("the signing command did not finish within 2 s", run.stderr)
 
 

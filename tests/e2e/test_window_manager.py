@@ -41,13 +41,11 @@ WINDOW_MANAGERS = {
 }
 
 
-
 class TargetFrameUnderTheWindowManager:
     """What TB and Min do to a target whose frame the window manager draws."""
 
     def wait_for_hints(self, x_id, test, what):
-        return wait_until(lambda: (lambda hints: hints if hints and test(*hints) else None)(motif_hints(x_id)),
-                          what=what)
+        return wait_until(lambda: motif_hints(x_id), lambda hints: test(*hints), what=what)
 
     def check_tb(self, style, kind):
         target = self.settled_target(style=style)
@@ -55,7 +53,7 @@ class TargetFrameUnderTheWindowManager:
         x_id = x_window("Dusk Vein")
         _, decorations = self.wait_for_hints(x_id, lambda _, decorations: decorations & MWM_DECOR_TITLE,
                                              "a title decoration")
-        frame = wait_until(lambda: (lambda f: f if f[2] > 0 else None)(self.drawn_frame(x_id)),
+        frame = wait_until(lambda: self.drawn_frame(x_id), lambda f: f[2] > 0,
                            what="the window manager to draw a title bar")
         reads_screen = self.screen_check()
         if reads_screen:
@@ -164,8 +162,8 @@ class WithWineDecorations(WindowManagerTest):
         screenshot(SHOTS / "wm-undecorated-1-before.png", screen_area(target))
 
         self.press(fltx, COMMAND2)
-        after = wait_until(lambda: (lambda w: w if w["clientSize"] != [width, height] else None)(
-            self.window(target["hwnd"], "Dusk Vein")), what="the client area to change")
+        after = wait_until(lambda: self.window(target["hwnd"], "Dusk Vein"),
+                           lambda w: w["clientSize"] != [width, height], what="the client area to change")
         self.assertEqual(after["screenRect"], target["screenRect"], "the window keeps its place and size")
         grown_width, grown_height = after["clientSize"][0] - width, after["clientSize"][1] - height
         # The title bar's height goes to the client area, and so does the thin
@@ -198,8 +196,8 @@ class WithWineDecorations(WindowManagerTest):
         xdotool("windowminimize", x_id)
         wait_until(lambda: self.window(target["hwnd"], "Dusk Vein")["iconic"], what="the minimize")
         xdotool("windowactivate", x_id)
-        restored = wait_until(lambda: (lambda w: w if not w["iconic"] and w["visible"] else None)(
-            self.window(target["hwnd"], "Dusk Vein")), what="the restore")
+        restored = wait_until(lambda: self.window(target["hwnd"], "Dusk Vein"),
+                              lambda w: not w["iconic"] and w["visible"], what="the restore")
         self.assertGreater(restored["clientSize"][1], target["clientSize"][1], "the title bar's room is client area")
         wait_until(lambda: pixel(*title_bar) == client_background, what="the title bar to go from the screen")
         screenshot(SHOTS / "wm-no-redraw-2-after-minimize-and-restore.png", screen_area(target))

@@ -88,8 +88,7 @@ class FramesUnderWineWaylandDriver:
                 self.assertNotEqual(pixel(*title_bar), background, "the title bar left the screen at once")
             shoot("2-after-TB")
             probe("recalculate-frame", target["hwnd"])
-        grown = wait_until(lambda: (lambda now: now if now != size else None)(client_size()),
-                           what="the client area to grow")
+        grown = wait_until(client_size, lambda now: now != size, what="the client area to grow")
         # The title bar's height goes to the client area, with the thin border that went with it.
         self.assertEqual(grown[1] - size[1], caption + grown[0] - size[0])
         if reads_screen:
@@ -196,8 +195,8 @@ class FramesUnderWineWaylandDriver:
         caption = probe("caption-height")
         target = self.target_after_no_redraw_tb(RESIZABLE)
         self.compositor("maximize")
-        maximized = wait_until(lambda: (lambda w: w if w["zoomed"] else None)(
-            self.window(target["hwnd"], "Dusk Vein")), what="the maximize")
+        maximized = wait_until(lambda: self.window(target["hwnd"], "Dusk Vein"), lambda w: w["zoomed"],
+                               what="the maximize")
         # Its frame recalculated: the client area starts below a border, with no title bar above it.
         self.assertLess(maximized["clientOrigin"][1] - maximized["screenRect"][1], caption)
 

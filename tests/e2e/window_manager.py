@@ -57,20 +57,14 @@ def geometry(x_id):
     return tuple(int(found[k]) for k in ("Absolute upper-left X", "Absolute upper-left Y", "Width", "Height"))
 
 
-def frame_extents(x_id):
-    """(left, right, top, bottom) as the window manager last set _NET_FRAME_EXTENTS."""
-    text = x_tool("xprop", "-id", x_id, "_NET_FRAME_EXTENTS")
-    values = tuple(int(v) for v in re.findall(r"\d+", text.split("=", 1)[-1]))
-    return values if len(values) == 4 else (0, 0, 0, 0)
-
-
 def drawn_frame(x_id, measure="parent"):
     """(left, right, top, bottom): what the window manager draws round the
     window, measured between it and the frame window it put it in (a
     window manager's _NET_FRAME_EXTENTS may stay as they were: mutter's do),
     or with measure "extents", by _NET_FRAME_EXTENTS."""
     if measure == "extents":
-        return frame_extents(x_id)
+        values = re.findall(r"\d+", x_tool("xprop", "-id", x_id, "_NET_FRAME_EXTENTS").split("=", 1)[-1])
+        return tuple(map(int, values)) if len(values) == 4 else (0, 0, 0, 0)
     frame = x_id
     while True:
         parent = re.search(r"Parent window id: (0x[0-9a-f]+)( \(the root window\))?",
@@ -175,8 +169,7 @@ class WindowManagerTest(DesktopTest):
         title bar looks inactive from then on."""
         fltx = self.placed_fltx()
         xdotool("windowactivate", x_window("FLTX", "framelatch.exe"))
-        fltx = wait_until(lambda: (lambda w: w if w["active"] else None)(self.window(fltx["hwnd"])),
-                          what="FLTX to be active")
+        fltx = wait_until(lambda: self.window(fltx["hwnd"]), lambda w: w["active"], what="FLTX to be active")
         # The pointer reaches FLTX's buttons once Min's tooltip shows: a window
         # manager may keep the first click after an activation (KWin does).
         self.tooltip_of(fltx, COMMAND1, TOOLTIP_MIN)

@@ -14,13 +14,10 @@
 int PressLoop(HWND fltx, HWND target, int presses) {
     constexpr DWORD MinimizeBox = 0x00020000;
     constexpr DWORD Caption = 0x00C00000;
-    HWND min = GetDlgItem(fltx, 101);
-    HWND tb = GetDlgItem(fltx, 102);
-    bool minFlag = true;
-    bool tbFlag = true;
+    const HWND min = GetDlgItem(fltx, 101), tb = GetDlgItem(fltx, 102);
+    bool minFlag = true, tbFlag = true;
     DWORD expected = static_cast<DWORD>(GetWindowLongW(target, GWL_STYLE));
-    int mismatches = 0;
-    int firstMismatch = -1;
+    int mismatches = 0, firstMismatch = -1;
     for (int press = 0; press < presses; ++press) {
         const bool pressTb = press % 2 == 0;
         DWORD_PTR ignored = 0;
@@ -77,8 +74,7 @@ int Click(int x, int y) {
     inputs[1].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
     inputs[2].mi.dwFlags = MOUSEEVENTF_LEFTUP;
     const UINT sent = SendInput(3, inputs, sizeof(INPUT));
-    Json json;
-    json.Bool(sent == 3).Print();
+    Json().Bool(sent == 3).Print();
     return sent == 3 ? 0 : 1;
 }
 

@@ -243,19 +243,13 @@ int Tooltips() {
     return 0;
 }
 
-BOOL CALLBACK CountWindowOfProcess(HWND window, LPARAM parameter) {
-    auto* count = reinterpret_cast<std::pair<DWORD, int>*>(parameter);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    if (pid == count->first) ++count->second;
-    return TRUE;
-}
-
 int WindowCount(DWORD pid) {
-    std::pair<DWORD, int> count{pid, 0};
-    EnumWindows(CountWindowOfProcess, reinterpret_cast<LPARAM>(&count));
-    Json json;
-    json.Number(count.second).Print();
+    int count = 0;
+    for (HWND window : TopLevelWindows()) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        count += owner == pid;
+    }
+    Json().Number(count).Print();
     return 0;
 }
-

@@ -91,13 +91,8 @@ start() {
     local other=${3:-} loader root display xvfb_pid=
     case "$frames" in
     wine | window-manager) ;;
-    beside)
-        [ -s "$other" ] || { echo "session: no session to start beside in '$other'" >&2; exit 2; }
-        ;;
-    *)
-        echo "session: unknown option '$frames'" >&2
-        exit 2
-        ;;
+    beside) [ -s "$other" ] || { echo "session: no session to start beside in '$other'" >&2; exit 2; } ;;
+    *) echo "session: unknown option '$frames'" >&2; exit 2 ;;
     esac
     loader=$(loader_for "$arch")
     # Under WoW64 the 32-bit build runs in a 64-bit prefix, served by its Wine's own server.

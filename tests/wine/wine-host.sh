@@ -48,15 +48,11 @@ probe_wine32() {
 decide_host_arch() {
     case "${FRAMELATCH_WINE_ARCH:-}" in
     win32 | win64)
-        host_arch=$FRAMELATCH_WINE_ARCH
-        host_why="FRAMELATCH_WINE_ARCH=$FRAMELATCH_WINE_ARCH asks for it"
+        host_arch=$FRAMELATCH_WINE_ARCH host_why="FRAMELATCH_WINE_ARCH=$FRAMELATCH_WINE_ARCH asks for it"
         return 0
         ;;
     "") ;;
-    *)
-        echo "session: FRAMELATCH_WINE_ARCH must be win32 or win64, not '$FRAMELATCH_WINE_ARCH'" >&2
-        exit 2
-        ;;
+    *) echo "session: FRAMELATCH_WINE_ARCH must be win32 or win64, not '$FRAMELATCH_WINE_ARCH'" >&2; exit 2 ;;
     esac
     if probe_wine32; then host_arch=win32; else host_arch=win64; fi
     host_why=$wine32_why
