@@ -3,9 +3,9 @@
 signature, or fails in one line: a release is signed whole or not at all.
 
     sign-program.py sign FILE              sign FILE in place where the environment asks for it
-    sign-program.py belongs THIS.zip OTHER.zip
-                                           exit 0 if OTHER (the other build's zip) belongs
-                                           to THIS one's release; else say which test it fails
+    sign-program.py sums THIS.zip PATTERN  write SHA256SUMS beside THIS.zip for it and the zips
+                                           of PATTERN there that belong to its release, and
+                                           remove the others, saying which test each fails
 
 The environment names the way, the roots, the CRLs and the password file
 (docs/signing.md). Nothing is fetched but the timestamp osslsigncode asks
@@ -15,7 +15,7 @@ import sys
 from pathlib import Path
 
 sys.dont_write_bytecode = True      # nothing written beside the sources
-from signing.release_zips import why_not
+from signing.release_zips import write_sums
 from signing.tools import SigningFailed
 from signing.verification import verify
 from signing.ways import chosen_way, sign
@@ -33,12 +33,11 @@ def sign_release_program(path):
 
 def main():
     usage = __doc__.split("\n\n")[1]
-    if len(sys.argv) < 2 or (sys.argv[1], len(sys.argv)) not in (("sign", 3), ("belongs", 4)):
+    if len(sys.argv) < 2 or (sys.argv[1], len(sys.argv)) not in (("sign", 3), ("sums", 4)):
         sys.exit(usage)
     try:
-        if sys.argv[1] == "belongs":
-            if failed := why_not(*sys.argv[2:]):
-                sys.exit(failed)
+        if sys.argv[1] == "sums":
+            write_sums(*sys.argv[2:])
         elif sign_release_program(Path(sys.argv[2])):
             print(f"sign-program: {Path(sys.argv[2]).name} signed, and its signature verifies")
     except SigningFailed as failure:

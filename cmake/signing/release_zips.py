@@ -1,6 +1,10 @@
-"""Whether the other build's zip belongs to this release: of this version,
-the same files as this zip, only its program other, and that program of the
-other machine type and signed as this one is."""
+"""SHA256SUMS of a release, and whether the other build's zip belongs in it:
+of this version, the same files as this zip, only its program other, and that
+program of the other machine type and signed as this one is. A signature
+checked only when it was made may be revoked since, or made for another
+authority, so it is checked again."""
+import hashlib
+import sys
 import tempfile
 import zipfile
 from pathlib import Path
@@ -50,3 +54,17 @@ def why_not(this_zip, other_zip):
         except SigningFailed as failure:
             return f"its signature does not verify now: {failure}"
     return None
+
+
+def write_sums(this_zip, pattern):
+    """Writes SHA256SUMS beside this zip, for it and each zip of `pattern` there
+    that belongs to its release; removes any other, to be made again."""
+    this_zip, listed = Path(this_zip), []
+    for package in sorted(this_zip.parent.glob(pattern)):
+        if package.name != this_zip.name and (why := why_not(this_zip, package)):
+            print(f"sign-program: warning: removed {package.name}, which is no part of this release: {why}",
+                  file=sys.stderr)
+            package.unlink()
+        else:
+            listed.append(f"{hashlib.sha256(package.read_bytes()).hexdigest()}  {package.name}\n")
+    (this_zip.parent / "SHA256SUMS").write_text("".join(listed))
