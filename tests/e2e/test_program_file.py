@@ -84,7 +84,7 @@ def imported_functions(exe=EXE):
     """(DLL, function) for every function the program imports, as objdump reads its import tables."""
     tables = re.search(r"^The Import Tables.*?(?=^The |^PE File|\Z)", headers(exe), re.M | re.S).group(0)
     imports = set()
-    for dll, names in re.findall(r"DLL Name: (\S+)\n.*\n((?:\t[0-9a-f]+\t.*\n)*)", tables):
+    for dll, names in re.findall(r"DLL Name: (\S+)\n.*\n((?:\t[0-9a-f]+\s.*\n)*)", tables):
         imports |= {(dll.lower(), entry.split()[-1]) for entry in names.splitlines()}
     return imports
 
