@@ -133,9 +133,9 @@ def start(name):
     log = root / f"{name}.log"
     with open(log, "w") as output:
         process = subprocess.Popen(command, env=env, stdin=subprocess.DEVNULL, stdout=output, stderr=output)
-    # Reaped as soon as it ends, so that its number names no process left over.
-    threading.Thread(target=process.wait, daemon=True).start()
+    # Named before it can be reaped, then reaped as soon as it ends: its number never names another.
     keep("1-wm", process.pid)
+    threading.Thread(target=process.wait, daemon=True).start()
     record(FRAMELATCH_WM=name)
 
     def wait(condition, seconds, what, state=lambda: ""):
